@@ -1,0 +1,236 @@
+// Parallel tasks on the default Win32 thread pool; see TaskRuntime.h.
+#include "TaskRuntime.h"
+
+#include <new>
+
+namespace Common
+{
+namespace
+{
+
+// One callback environment for every task of this module: the default pool,
+// long-running callbacks, and a reference on this module while a callback runs.
+class CTaskEnvironment
+{
+public:
+    CTaskEnvironment() noexcept
+    {
+        ::InitializeThreadpoolEnvironment(&m_env);
+        ::SetThreadpoolCallbackRunsLong(&m_env);
+        HMODULE self = nullptr;
+        if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 reinterpret_cast<LPCWSTR>(&ScheduleTask), &self))
+            ::SetThreadpoolCallbackLibrary(&m_env, self);
+    }
+    // No destructor work: the environment holds no resources, and tasks may
+    // still be queued while static objects are torn down.
+
+    TP_CALLBACK_ENVIRON* Get() noexcept { return &m_env; }
+
+private:
+    TP_CALLBACK_ENVIRON m_env;
+};
+
+TP_CALLBACK_ENVIRON* TaskEnvironment() noexcept
+{
+    static CTaskEnvironment s_env;  // thread-safe one-time creation
+    return s_env.Get();
+}
+
+void CALLBACK RunTask(PTP_CALLBACK_INSTANCE instance, void* context) noexcept
+{
+    std::unique_ptr<std::function<void()>> fn(static_cast<std::function<void()>*>(context));
+    // Tasks may block for hours; without this hint a few of them would hold
+    // every thread the pool is willing to start.
+    ::CallbackMayRunLong(instance);
+    try
+    {
+        (*fn)();
+    }
+    catch (...)
+    {
+        // Dropped: a task has nobody to report to, and the process must live.
+    }
+}
+
+} // namespace
+
+bool ScheduleTask(std::function<void()> fn) noexcept
+{
+    if (!fn)
+        return false;
+    std::function<void()>* heap = new (std::nothrow) std::function<void()>(std::move(fn));
+    if (heap == nullptr)
+        return false;
+    if (!::TrySubmitThreadpoolCallback(&RunTask, heap, TaskEnvironment()))
+    {
+        delete heap;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+struct CTaskGroup::CState
+{
+    mutable SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_idle = CONDITION_VARIABLE_INIT;
+    size_t m_pending = 0;
+
+    void Add() noexcept
+    {
+        ::AcquireSRWLockExclusive(&m_lock);
+        ++m_pending;
+        ::ReleaseSRWLockExclusive(&m_lock);
+    }
+
+    void Done() noexcept
+    {
+        ::AcquireSRWLockExclusive(&m_lock);
+        const bool idle = --m_pending == 0;
+        ::ReleaseSRWLockExclusive(&m_lock);
+        if (idle)
+            ::WakeAllConditionVariable(&m_idle);
+    }
+
+    // Marks a task as ended however its function leaves.
+    class CDoneGuard
+    {
+    public:
+        explicit CDoneGuard(CState& state) noexcept : m_state(state) {}
+        ~CDoneGuard() { m_state.Done(); }
+        CDoneGuard(const CDoneGuard&) = delete;
+        CDoneGuard& operator=(const CDoneGuard&) = delete;
+
+    private:
+        CState& m_state;
+    };
+};
+
+
+CTaskGroup::CTaskGroup() : m_state(std::make_shared<CState>()) {}
+
+CTaskGroup::~CTaskGroup()
+{
+    Wait();
+}
+
+bool CTaskGroup::Run(std::function<void()> fn) noexcept
+{
+    if (!fn)
+        return false;
+    // Counted before it is queued, so a Wait that starts meanwhile covers it.
+    m_state->Add();
+    bool queued = false;
+    try
+    {
+        std::shared_ptr<CState> state = m_state;
+        queued = ScheduleTask([state, fn = std::move(fn)]() {
+            CState::CDoneGuard done(*state);
+            fn();
+        });
+    }
+    catch (...)
+    {
+        queued = false;  // out of memory while wrapping fn
+    }
+    if (!queued)
+        m_state->Done();
+    return queued;
+}
+
+void CTaskGroup::Wait() noexcept
+{
+    ::AcquireSRWLockExclusive(&m_state->m_lock);
+    while (m_state->m_pending != 0)
+        ::SleepConditionVariableSRW(&m_state->m_idle, &m_state->m_lock, INFINITE, 0);
+    ::ReleaseSRWLockExclusive(&m_state->m_lock);
+}
+
+size_t CTaskGroup::Pending() const noexcept
+{
+    ::AcquireSRWLockShared(&m_state->m_lock);
+    const size_t pending = m_state->m_pending;
+    ::ReleaseSRWLockShared(&m_state->m_lock);
+    return pending;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace Detail
+{
+namespace
+{
+// Runs functions and keeps the first exception any of them threw.
+class CFirstError
+{
+public:
+    void Run(std::function<void()>& fn) noexcept
+    {
+        try
+        {
+            fn();
+        }
+        catch (...)
+        {
+            CCriticalSection::CScopedLock lock(m_lock);
+            if (!m_error)
+                m_error = std::current_exception();
+        }
+    }
+
+    void Rethrow()
+    {
+        if (m_error)
+            std::rethrow_exception(m_error);
+    }
+
+private:
+    CCriticalSection m_lock;
+    std::exception_ptr m_error;
+};
+} // namespace
+
+void ParallelInvokeImpl(std::function<void()>* tasks, size_t count)
+{
+    if (tasks == nullptr || count == 0)
+        return;
+    CFirstError errors;
+    {
+        CTaskGroup group;
+        for (size_t i = 0; i + 1 < count; ++i)
+        {
+            std::function<void()>* task = &tasks[i];
+            CFirstError* sink = &errors;
+            // One that cannot be queued still runs, here.
+            if (!group.Run([task, sink]() { sink->Run(*task); }))
+                errors.Run(*task);
+        }
+        errors.Run(tasks[count - 1]);
+        group.Wait();
+    }
+    errors.Rethrow();
+}
+
+} // namespace Detail
+
+// ---------------------------------------------------------------------------
+
+void CCriticalSection::lock() noexcept
+{
+    ::AcquireSRWLockExclusive(&m_lock);
+}
+
+bool CCriticalSection::try_lock() noexcept
+{
+    return ::TryAcquireSRWLockExclusive(&m_lock) != FALSE;
+}
+
+void CCriticalSection::unlock() noexcept
+{
+    ::ReleaseSRWLockExclusive(&m_lock);
+}
+
+} // namespace Common

@@ -1,0 +1,9 @@
+#include "AppManager.h"
+
+void CAppManager::UpdateActiveApp(DWORD)
+{
+}
+
+void CAppManager::AddToPriorityList(std::wstring)
+{
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The app manager: registrations, the shared app table, process monitors,
+// the active app and the global effect.
+#include <windows.h>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "AppData.h"
+#include "Handles.h"
+#include "RegisterData.h"
+
+// Base of the module's manager objects; carries no operations of its own.
+class CMockObjectBase
+{
+public:
+    virtual ~CMockObjectBase() = default;
+};
+
+class CAppManager : public CMockObjectBase
+{
+public:
+    struct CAppEntry
+    {
+        DWORD dwProcessId = 0;
+        std::wstring strFileName;
+    };
+
+    CAppManager();
+    ~CAppManager() override;
+    CAppManager(const CAppManager&) = delete;
+    CAppManager& operator=(const CAppManager&) = delete;
+
+    virtual DWORD Init();
+    virtual void UnInit();
+    virtual void SetGlobalEffect(Common::_EFFECTYPE effect, std::wstring appFileName);
+    virtual BOOL Register(const _REGISTERDATATYPE* data);
+    virtual BOOL Register(DWORD processId);
+    virtual BOOL Unregister(DWORD processId);
+    virtual void SetAppInfo(_REGISTERDATATYPE data);
+    virtual void LoadAppInfo(DWORD processId, std::wstring fullPath);
+    virtual void WriteAppRecord(const void* appInfo, std::wstring fullPath);
+    virtual void ReadAppInfoFile(DWORD processId, std::wstring fullPath);
+    virtual void UpdateActiveApp(DWORD processId);
+    virtual void AddToPriorityList(std::wstring fileName);
+    virtual void UpdateAppList(std::wstring fileName, DWORD processId, BOOL add);
+    virtual void ValidateAppsList();
+
+    DWORD DoMonitorRegister();
+    DWORD DoMonitorRegister2();
+    DWORD DoMonitorActiveApp(DWORD* lastEffect);
+    DWORD DoMonitorProcess(DWORD processId);
+    DWORD GetProcessFileName(DWORD processId, wchar_t* buffer);
+
+    // Observers for diagnostics and tests.
+    bool HasWorkerThreads() const;
+    HANDLE StopEvent() const { return m_stopEvent.Get(); }
+
+private:
+    static DWORD WINAPI RegisterThreadProc(LPVOID param);
+    static DWORD WINAPI PipeThreadProc(LPVOID param);
+    static DWORD WINAPI ActiveAppThreadProc(LPVOID param);
+
+    void EnsurePriorityList(HKEY appsKey);
+    void StartWorkerThreads();
+    void StopPipeThread();
+
+    Common::CHandle m_stopEvent;
+    Common::CHandle m_registerThread;
+    Common::CHandle m_pipeThread;
+    Common::CHandle m_activeAppThread;
+    std::unordered_map<DWORD, CAppEntry> m_registeredApps;
+    std::unique_ptr<Common::CAppData> m_pAppData;
+};

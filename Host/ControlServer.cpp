@@ -1,0 +1,172 @@
+// The host's end of its control pipe; see ControlServer.h.
+#include "ControlServer.h"
+
+#include <cstring>
+#include <new>
+
+#include "HostOutput.h"
+#include "PipeIo.h"
+#include "ReplyText.h"
+
+namespace Host
+{
+namespace
+{
+
+constexpr DWORD kRequestTimeoutMs = 2000;  // connect to complete request
+constexpr DWORD kReplyTimeoutMs = 2000;    // to hand the reply over
+constexpr DWORD kCloseTimeoutMs = 2000;    // for the client to read it and close
+constexpr DWORD kMaxDrainBytes = 65536;    // of an oversized message, then give up
+constexpr DWORD kRetryDelayMs = 100;       // after a failed connect
+
+} // namespace
+
+CControlServer::CControlServer(CHostCommandHandler& handler) : m_handler(handler) {}
+
+CControlServer::~CControlServer()
+{
+    Stop();
+}
+
+DWORD CControlServer::Create(const std::wstring& pipeName)
+{
+    m_reply.reset(new (std::nothrow) _HOSTREPLY());
+    m_stop.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!m_reply || !m_stop)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    // One instance, and the first one of that name: a second host with the
+    // same name fails here instead of sharing its clients.
+    m_pipe.Reset(::CreateNamedPipeW(
+        pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+        sizeof(_HOSTREPLY), sizeof(_HOSTREQUEST), 0, nullptr));
+    if (!m_pipe)
+        return ::GetLastError();
+    return ERROR_SUCCESS;
+}
+
+DWORD CControlServer::Start()
+{
+    if (!m_pipe || m_thread)
+        return ERROR_INVALID_STATE;
+    m_thread.Reset(::CreateThread(nullptr, 0, &CControlServer::ThreadMain, this, 0, nullptr));
+    return m_thread ? ERROR_SUCCESS : ::GetLastError();
+}
+
+void CControlServer::Stop()
+{
+    if (m_stop)
+        ::SetEvent(m_stop.Get());
+    if (m_thread)
+    {
+        ::WaitForSingleObject(m_thread.Get(), INFINITE);
+        m_thread.Reset();
+    }
+    m_pipe.Reset();
+}
+
+DWORD WINAPI CControlServer::ThreadMain(void* context) noexcept
+{
+    try
+    {
+        static_cast<CControlServer*>(context)->Serve();
+    }
+    catch (...)
+    {
+        HOST_REPORT(Common::LOG_ERROR, L"[VxSvcHost] Control pipe thread ended by an exception");
+    }
+    return 0;
+}
+
+void CControlServer::Serve()
+{
+    HANDLE stop = m_stop.Get();
+    while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT)
+    {
+        const DWORD status = ConnectPipeClient(m_pipe.Get(), stop);
+        if (status == ERROR_SUCCESS)
+            ServeClient();
+        else if (status != ERROR_NO_DATA && status != ERROR_OPERATION_ABORTED)
+        {
+            HOST_REPORT(Common::LOG_ERROR, L"[VxSvcHost] Control pipe connect failed | error = %lu",
+                        status);
+            ::WaitForSingleObject(stop, kRetryDelayMs);
+        }
+        ::DisconnectNamedPipe(m_pipe.Get());
+    }
+}
+
+void CControlServer::ServeClient()
+{
+    _HOSTREQUEST request = {};
+    bool wellFormed = false;
+    if (!ReadRequest(request, wellFormed))
+        return;
+    Reply(request, wellFormed);
+    // DisconnectNamedPipe would discard a reply the client has not read yet.
+    WaitForClientClose(m_pipe.Get(), kCloseTimeoutMs, m_stop.Get());
+    if (wellFormed)
+        m_handler.Delivered(request);
+}
+
+bool CControlServer::ReadRequest(_HOSTREQUEST& request, bool& wellFormed)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + kRequestTimeoutMs;
+    // Room for one byte more than a request, to tell a longer message apart.
+    BYTE buffer[sizeof(_HOSTREQUEST) + 1];
+    DWORD bytes = 0;
+    const DWORD status = ReadPipeMessage(m_pipe.Get(), buffer, sizeof(buffer), bytes,
+                                         RemainingMs(deadline), m_stop.Get());
+    if (status == ERROR_MORE_DATA)
+        DrainMessage(deadline);
+    else if (status != ERROR_SUCCESS)
+        return false;  // silent, gone, or we are stopping: nobody to answer
+    wellFormed = false;
+    if (status == ERROR_SUCCESS && bytes == sizeof(_HOSTREQUEST))
+    {
+        std::memcpy(&request, buffer, sizeof(request));
+        wellFormed = request.magic == kHostProtocolMagic && request.version == kHostProtocolVersion;
+    }
+    if (!wellFormed)
+        request = _HOSTREQUEST{};
+    return true;
+}
+
+void CControlServer::DrainMessage(ULONGLONG deadline)
+{
+    BYTE scratch[4096];
+    for (DWORD total = 0; total < kMaxDrainBytes;)
+    {
+        DWORD bytes = 0;
+        const DWORD status = ReadPipeMessage(m_pipe.Get(), scratch, sizeof(scratch), bytes,
+                                             RemainingMs(deadline), m_stop.Get());
+        if (status != ERROR_MORE_DATA)
+            return;
+        total += bytes;
+    }
+}
+
+void CControlServer::Reply(const _HOSTREQUEST& request, bool wellFormed)
+{
+    _HOSTREPLY& reply = *m_reply;
+    std::memset(&reply, 0, sizeof(reply));
+    reply.magic = kHostProtocolMagic;
+    reply.version = kHostProtocolVersion;
+    reply.processId = ::GetCurrentProcessId();
+    if (wellFormed)
+    {
+        reply.command = request.command;
+        m_handler.Execute(request, reply);
+    }
+    else
+    {
+        reply.command = HOST_CMD_NONE;
+        reply.status = ERROR_INVALID_DATA;
+        AppendReplyText(reply, L"Malformed request");
+        HOST_REPORT(Common::LOG_WARN, L"[VxSvcHost] Malformed request on the control pipe");
+    }
+    reply.text[kHostReplyTextChars - 1] = L'\0';
+    WritePipeMessage(m_pipe.Get(), &reply, sizeof(reply), kReplyTimeoutMs, m_stop.Get());
+}
+
+} // namespace Host

@@ -1,0 +1,30 @@
+#pragma once
+// Overlapped pipe I/O with a time limit, for both ends of the control pipe:
+// a peer that stops reading or writing must never block the other side.
+#include <windows.h>
+
+namespace Host
+{
+
+// Reads one message into buffer. ERROR_MORE_DATA when the message is larger
+// (bytes then holds what was read; the rest is still waiting), ERROR_TIMEOUT
+// after timeoutMs, ERROR_OPERATION_ABORTED when abortEvent (may be null) is set.
+DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD timeoutMs,
+                      HANDLE abortEvent);
+
+// Writes one message, with the same time limit and abort rules.
+DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutMs,
+                       HANDLE abortEvent);
+
+// Server side: waits without time limit for a client, until abortEvent is set.
+DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent);
+
+// Server side: waits until the client has closed its end (so that a reply
+// it has not read yet is not discarded by DisconnectNamedPipe), at most
+// timeoutMs. Any further message of the client is read and dropped.
+void WaitForClientClose(HANDLE pipe, DWORD timeoutMs, HANDLE abortEvent);
+
+// Milliseconds left until deadline (a GetTickCount64 value), 0 when passed.
+DWORD RemainingMs(ULONGLONG deadline);
+
+} // namespace Host

@@ -1,0 +1,85 @@
+// kaleoctl: the operator tool for people who integrate and debug the SDK.
+#include <windows.h>
+#include <cstring>
+
+#include "Commands.h"
+#include "Console.h"
+
+namespace
+{
+struct CCommand
+{
+    const wchar_t* name;
+    int (*run)(const CArgs&);
+    const wchar_t* help;
+};
+
+const CCommand kCommands[] = {
+    {L"install", CmdInstall, L"install [--path DIR]      prepare this machine as the SDK installer would"},
+    {L"uninstall", CmdUninstall, L"uninstall                 remove the SDK's registry root"},
+    {L"log", CmdLog, L"log [--file NAME] [--follow] [--tail N]   print or follow the module log"},
+    {L"registry", CmdRegistry, L"registry [KEY]            print the SDK's registry tree"},
+    {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
+};
+
+void Usage()
+{
+    Console::Err(L"usage: kaleoctl COMMAND [ARGS]\n");
+    for (const CCommand& command : kCommands)
+        Console::Error(L"  %s\n", command.help);
+}
+} // namespace
+
+bool TakeFlag(CArgs& args, const wchar_t* name)
+{
+    for (auto it = args.begin(); it != args.end(); ++it)
+    {
+        if (*it == name)
+        {
+            args.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value)
+{
+    for (auto it = args.begin(); it != args.end(); ++it)
+    {
+        if (*it == name && it + 1 != args.end())
+        {
+            value = *(it + 1);
+            args.erase(it, it + 2);
+            return true;
+        }
+    }
+    return false;
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+    {
+        Usage();
+        return 2;
+    }
+    CArgs args(argv + 2, argv + argc);
+    for (const CCommand& command : kCommands)
+    {
+        if (std::wcscmp(argv[1], command.name) == 0)
+        {
+            try
+            {
+                return command.run(args);
+            }
+            catch (...)
+            {
+                Console::Err(L"kaleoctl: internal error\n");
+                return 3;
+            }
+        }
+    }
+    Usage();
+    return 2;
+}

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from nothing, and builds
+# the product into out/. Idempotent: a second run only rebuilds what changed.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+OUT=${KALEO_OUT:-$ROOT/out}
+DEPS=$OUT/deps
+STAMP=$OUT/stamps
+mkdir -p "$OUT" "$DEPS" "$STAMP"
+
+log() { printf '[setup] %s\n' "$*"; }
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# --- Debian packages ---------------------------------------------------------
+PKGS="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32 wine64 nlohmann-json3-dev googletest cmake make dpkg-dev ninja-build"
+
+need_packages() {
+  dpkg --print-foreign-architectures | grep -qx i386 || return 0
+  for p in $PKGS; do
+    local name=$p
+    [ "$p" = wine32 ] && name=wine32:i386
+    dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed' || return 0
+  done
+  return 1
+}
+
+if need_packages; then
+  log "installing Debian packages"
+  export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  as_root apt-get install -y -qq --no-install-recommends $PKGS >/dev/null
+fi
+
+# --- pugixml (wide-character build) from Debian's source package ------------
+fetch_pugixml() {
+  local src=$DEPS/src
+  [ -d "$src/pugixml" ] && return 0
+  log "fetching pugixml source package"
+  local apt=$DEPS/apt
+  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$src"
+  # Reuse the URI, suite and keyring of the machine's own Debian sources, so no
+  # mirror is named anywhere but in the machine's configuration.
+  local conf=/etc/apt/sources.list.d/debian.sources
+  local line
+  if [ -f "$conf" ]; then
+    line=$(awk '
+      /^URIs:/ && !uri { uri=$2 }
+      /^Suites:/ && !suite { suite=$2 }
+      /^Signed-By:/ && !key { key=$2 }
+      END { if (uri && suite) printf "deb-src [signed-by=%s] %s %s main\n", key, uri, suite }' "$conf")
+  else
+    line=$(awk '$1=="deb" { $1="deb-src"; print; exit }' /etc/apt/sources.list)
+  fi
+  [ -n "$line" ] || { echo "no Debian source found in apt configuration" >&2; exit 1; }
+  echo "$line" > "$apt/sources.list"
+  local opts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+              -o Dir::State::Lists="$apt/lists" -o Dir::Cache::Archives="$apt/archives")
+  apt-get "${opts[@]}" update -qq
+  (cd "$src" && apt-get "${opts[@]}" source --download-only pugixml -qq \
+     && dpkg-source -x pugixml_*.dsc pugixml >/dev/null 2>&1)
+}
+
+build_pugixml() {
+  local arch=$1
+  [ -f "$STAMP/pugixml-$arch" ] && return 0
+  log "building pugixml for $arch"
+  local b=$DEPS/build-pugixml-$arch
+  rm -rf "$b"
+  cmake -S "$DEPS/src/pugixml" -B "$b" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DPUGIXML_WCHAR_MODE=ON \
+    -DPUGIXML_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$DEPS/$arch" >/dev/null
+  cmake --build "$b" >/dev/null
+  cmake --install "$b" >/dev/null
+  touch "$STAMP/pugixml-$arch"
+}
+
+stage_json() {
+  local arch=$1
+  [ -f "$DEPS/$arch/include/nlohmann/json.hpp" ] && return 0
+  mkdir -p "$DEPS/$arch/include" "$DEPS/$arch/share/cmake"
+  cp -r /usr/include/nlohmann "$DEPS/$arch/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$DEPS/$arch/share/cmake/"
+}
+
+fetch_pugixml
+for arch in i686 x86_64; do
+  build_pugixml "$arch"
+  stage_json "$arch"
+done
+
+# --- Wine prefix -------------------------------------------------------------
+export WINEPREFIX=$OUT/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$STAMP/wineprefix" ]; then
+  log "creating the Wine prefix"
+  rm -rf "$WINEPREFIX"
+  wineboot -i </dev/null >/dev/null 2>&1 || true
+  wineserver -w
+  wine winecfg -v win10 </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$STAMP/wineprefix"
+fi
+
+# --- The product -------------------------------------------------------------
+peer() { [ "$1" = i686 ] && echo x86_64 || echo i686; }
+for arch in i686 x86_64; do
+  b=$OUT/build-$arch
+  if [ ! -f "$b/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$b" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$arch.cmake" \
+      -DKALEO_DEPS="$DEPS/$arch" -DKALEO_PEER_BUILD="$OUT/build-$(peer "$arch")" >/dev/null
+  fi
+  log "building $arch"
+  if ! cmake --build "$b" -- -j"$(nproc)" >"$b/build.log" 2>&1; then
+    grep -v '^\[[0-9]*/[0-9]*\]' "$b/build.log" | tail -60 >&2
+    echo "build failed for $arch" >&2
+    exit 1
+  fi
+done
+log "done"

@@ -1,0 +1,195 @@
+// The module's life under its three exports, loaded as the host loads it.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "AppData.h"
+#include "AppManager.h"
+#include "Registry.h"
+#include "TestEnv.h"
+
+using namespace TestEnv;
+
+namespace
+{
+const wchar_t kAppsKey[] = L"Software\\Vexel Kaleo SDK\\Apps";
+const wchar_t kControlPipe[] = L"\\\\.\\pipe\\88756D22-EF7D-4755-8F3C-FAE2CFE2B34A";
+
+int CountOwnThreads()
+{
+    Common::CHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL ok = ::Thread32First(snapshot.Get(), &entry); ok; ok = ::Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+// The module DLL, loaded and resolved like the host does.
+class CModuleDll
+{
+public:
+    CModuleDll()
+    {
+        m_module.Reset(::LoadLibraryW((BinDir() + L"\\VxAppManager.dll").c_str()));
+        if (!m_module)
+            return;
+        Init = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "InitServiceModule"));
+        Event = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "OnServiceEvent"));
+        UnInit = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "UnInitServiceModule"));
+    }
+    bool Loaded() const { return m_module && Init && Event && UnInit; }
+
+    using Fn = int(__cdecl*)(int);
+    Fn Init = nullptr;
+    Fn Event = nullptr;
+    Fn UnInit = nullptr;
+
+private:
+    Common::CModule m_module;
+};
+
+class ModuleLifecycle : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RegDeleteTreeW32(kAppsKey);
+        RegWriteString(kAppsKey, L"PriorityList", L"");
+        ASSERT_TRUE(m_dll.Loaded());
+    }
+    void TearDown() override { m_dll.UnInit(0); }
+
+    CInstallFixture m_install;
+    CModuleDll m_dll;
+};
+} // namespace
+
+TEST_F(ModuleLifecycle, InitTwiceStartsEachThreadOnce)
+{
+    const int before = CountOwnThreads();
+    EXPECT_EQ(0, m_dll.Init(0));
+    const int running = CountOwnThreads();
+    EXPECT_EQ(before + 3, running);
+    EXPECT_EQ(0, m_dll.Init(0));
+    EXPECT_EQ(running, CountOwnThreads());
+    EXPECT_EQ(0, m_dll.UnInit(0));
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000)) << "worker threads left running";
+}
+
+TEST_F(ModuleLifecycle, UnInitWithoutInitDoesNothing)
+{
+    EXPECT_EQ(0, m_dll.UnInit(0));
+    EXPECT_EQ(0, m_dll.UnInit(0));
+}
+
+TEST_F(ModuleLifecycle, ServiceEventsAreIgnored)
+{
+    for (int code : {0, 1, 2, 3, 10, -1, 0x7FFFFFFF})
+        EXPECT_EQ(0, m_dll.Event(code)) << "before init, code " << code;
+    ASSERT_EQ(0, m_dll.Init(0));
+    const int running = CountOwnThreads();
+    for (int code : {0, 1, 2, 3, 10, -1, 0x7FFFFFFF})
+        EXPECT_EQ(0, m_dll.Event(code)) << "running, code " << code;
+    EXPECT_EQ(running, CountOwnThreads());
+}
+
+TEST_F(ModuleLifecycle, RestartsAfterUnInit)
+{
+    const int before = CountOwnThreads();
+    for (int round = 0; round < 3; ++round)
+    {
+        ASSERT_EQ(0, m_dll.Init(0));
+        EXPECT_EQ(before + 3, CountOwnThreads()) << "round " << round;
+        ASSERT_EQ(0, m_dll.UnInit(0));
+    }
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
+}
+
+TEST_F(ModuleLifecycle, PriorityListCreatedEmptyWhenAbsent)
+{
+    RegDeleteTreeW32(kAppsKey);
+    CRegistrySnapshot restore(kAppsKey);
+    Common::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppsKey, 0, nullptr, 0, Common::KALEO_ALL_ACCESS,
+                                               nullptr, key.Put(), nullptr));
+    ASSERT_EQ(0, m_dll.Init(0));
+
+    DWORD type = 0;
+    BYTE data[8] = {0xCC, 0xCC, 0xCC, 0xCC};
+    DWORD size = sizeof(data);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key.Get(), L"PriorityList", nullptr, &type, data, &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(2u, size);
+    EXPECT_EQ(0, data[0]);
+    EXPECT_EQ(0, data[1]);
+}
+
+TEST_F(ModuleLifecycle, PriorityListKeptWhenPresent)
+{
+    RegWriteString(kAppsKey, L"PriorityList", L"game.exe,tool.exe");
+    ASSERT_EQ(0, m_dll.Init(0));
+    std::wstring value;
+    ASSERT_TRUE(RegReadString(kAppsKey, L"PriorityList", value));
+    EXPECT_EQ(L"game.exe,tool.exe", value);
+}
+
+TEST_F(ModuleLifecycle, WithoutAppsKeyNoChannelRuns)
+{
+    RegDeleteTreeW32(kAppsKey);
+    const int before = CountOwnThreads();
+    EXPECT_EQ(0, m_dll.Init(0));
+    EXPECT_EQ(before, CountOwnThreads());
+    EXPECT_FALSE(::WaitNamedPipeW(kControlPipe, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
+    EXPECT_FALSE(RegKeyExists(kAppsKey)) << "the module must not create the Apps key";
+    EXPECT_EQ(0, m_dll.UnInit(0));
+}
+
+TEST_F(ModuleLifecycle, FirstStartCreatesZeroedAppTable)
+{
+    ASSERT_EQ(0, m_dll.Init(0));
+    Common::CHandle mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, Common::APP_TABLE_NAME));
+    ASSERT_TRUE(mapping.IsValid());
+    Common::CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, Common::APP_TABLE_SIZE));
+    ASSERT_TRUE(view.IsValid());
+    const BYTE* bytes = static_cast<const BYTE*>(view.Get());
+    size_t nonZero = 0;
+    for (DWORD i = 0; i < Common::APP_TABLE_SIZE; ++i)
+        nonZero += bytes[i] != 0;
+    EXPECT_EQ(0u, nonZero);
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(0u, ::VirtualQuery(view.Get(), &info, sizeof(info)));
+    EXPECT_GE(info.RegionSize, static_cast<SIZE_T>(Common::APP_TABLE_SIZE));
+}
+
+// The manager on its own, without the exports.
+TEST(AppManagerObject, StopsEveryThreadItStarted)
+{
+    CInstallFixture install;
+    RegWriteString(kAppsKey, L"PriorityList", L"");
+    const int before = CountOwnThreads();
+    {
+        CAppManager manager;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+        EXPECT_TRUE(manager.HasWorkerThreads());
+        manager.UnInit();
+        EXPECT_FALSE(manager.HasWorkerThreads());
+        EXPECT_EQ(nullptr, manager.StopEvent());
+    }
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
+}
+
+TEST(AppManagerObject, DestroyedWhileRunningStopsFirst)
+{
+    CInstallFixture install;
+    RegWriteString(kAppsKey, L"PriorityList", L"");
+    const int before = CountOwnThreads();
+    {
+        CAppManager manager;
+        manager.Init();
+    }
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
+}

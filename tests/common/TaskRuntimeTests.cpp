@@ -1,0 +1,261 @@
+// Tasks really run in parallel, the pool grows past the core count when tasks
+// block, joins wait for slow tasks, exceptions stay inside tasks, and the
+// lock excludes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+
+#include "Handles.h"
+#include "TaskRuntime.h"
+
+namespace
+{
+
+constexpr DWORD kPatienceMs = 10000;  // far beyond any legitimate wait below
+
+Common::CHandle NewEvent(bool manualReset = true)
+{
+    return Common::CHandle(::CreateEventW(nullptr, manualReset, FALSE, nullptr));
+}
+
+DWORD CoreCount()
+{
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors;
+}
+
+bool Signalled(HANDLE h, DWORD timeoutMs)
+{
+    return ::WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
+}
+
+// N parties that each block until all N have arrived; completes only when
+// all N run at the same time.
+class CBarrier
+{
+public:
+    explicit CBarrier(LONG parties) : m_parties(parties), m_allHere(NewEvent()) {}
+
+    void Arrive()
+    {
+        if (::InterlockedIncrement(&m_arrived) == m_parties)
+            ::SetEvent(m_allHere.Get());
+        if (Signalled(m_allHere.Get(), kPatienceMs))
+            ::InterlockedIncrement(&m_released);
+    }
+
+    LONG Released() const { return m_released; }
+
+private:
+    const LONG m_parties;
+    volatile LONG m_arrived = 0;
+    volatile LONG m_released = 0;
+    Common::CHandle m_allHere;
+};
+
+} // namespace
+
+TEST(TaskScheduling, ScheduledTaskRunsOnAnotherThread)
+{
+    Common::CHandle done = NewEvent();
+    std::atomic<DWORD> taskThread{0};
+    HANDLE h = done.Get();
+    ASSERT_TRUE(Common::ScheduleTask([&taskThread, h]() {
+        taskThread = ::GetCurrentThreadId();
+        ::SetEvent(h);
+    }));
+    ASSERT_TRUE(Signalled(h, kPatienceMs));
+    EXPECT_NE(0u, taskThread.load());
+    EXPECT_NE(::GetCurrentThreadId(), taskThread.load());
+    EXPECT_FALSE(Common::ScheduleTask(std::function<void()>()));
+}
+
+TEST(TaskScheduling, ExceptionsStayInsideTheirTask)
+{
+    Common::CHandle after = NewEvent();
+    HANDLE h = after.Get();
+    ASSERT_TRUE(Common::ScheduleTask([]() { throw std::runtime_error("scheduled"); }));
+    ASSERT_TRUE(Common::ScheduleTask([]() { throw 42; }));
+    ASSERT_TRUE(Common::ScheduleTask([h]() { ::SetEvent(h); }));
+    EXPECT_TRUE(Signalled(h, kPatienceMs));
+
+    // A throwing task still counts as ended for its group.
+    Common::CTaskGroup group;
+    ASSERT_TRUE(group.Run([]() { throw std::logic_error("grouped"); }));
+    group.Wait();
+    EXPECT_EQ(0u, group.Pending());
+}
+
+TEST(TaskScheduling, BlockingTasksBeyondCoreCountAllRun)
+{
+    // Every task blocks until all have started: only a pool that adds
+    // threads for blocked tasks gets them all going.
+    const LONG parties = static_cast<LONG>(CoreCount() * 4 + 4 < 16 ? 16 : CoreCount() * 4 + 4);
+    CBarrier barrier(parties);
+    Common::CTaskGroup group;
+    for (LONG i = 0; i < parties; ++i)
+        ASSERT_TRUE(group.Run([&barrier]() { barrier.Arrive(); }));
+    group.Wait();
+    EXPECT_EQ(parties, barrier.Released());
+}
+
+TEST(TaskGroup, WaitCoversSlowAndFollowUpTasks)
+{
+    Common::CHandle gate = NewEvent();
+    HANDLE g = gate.Get();
+    std::atomic<int> finished{0};
+    Common::CTaskGroup group;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(group.Run([g, &finished]() {
+            Signalled(g, kPatienceMs);
+            ::Sleep(50);
+            ++finished;
+        }));
+    // A task that starts another one before it ends: Wait covers both.
+    ASSERT_TRUE(group.Run([&group, &finished]() {
+        group.Run([&finished]() {
+            ::Sleep(200);
+            ++finished;
+        });
+        ++finished;
+    }));
+    ::Sleep(50);
+    EXPECT_GE(group.Pending(), 3u);
+    ::SetEvent(g);
+    group.Wait();
+    EXPECT_EQ(5, finished.load());
+    EXPECT_EQ(0u, group.Pending());
+}
+
+TEST(TaskGroup, EmptyGroupWaitReturnsAtOnceAndDestructorWaits)
+{
+    {
+        Common::CTaskGroup empty;
+        const ULONGLONG start = ::GetTickCount64();
+        empty.Wait();
+        EXPECT_LT(::GetTickCount64() - start, 100u);
+        EXPECT_EQ(0u, empty.Pending());
+    }
+    std::atomic<bool> done{false};
+    {
+        Common::CTaskGroup group;
+        ASSERT_TRUE(group.Run([&done]() {
+            ::Sleep(200);
+            done = true;
+        }));
+    }
+    EXPECT_TRUE(done.load());
+}
+
+TEST(TaskParallelInvoke, FunctionsRunAtTheSameTime)
+{
+    // Each waits for the other's event: finishes only if both run at once.
+    Common::CHandle first = NewEvent();
+    Common::CHandle second = NewEvent();
+    bool firstSaw = false;
+    bool secondSaw = false;
+    DWORD lastThread = 0;
+    Common::ParallelInvoke(
+        [&]() {
+            ::SetEvent(first.Get());
+            firstSaw = Signalled(second.Get(), kPatienceMs);
+        },
+        [&]() {
+            ::SetEvent(second.Get());
+            secondSaw = Signalled(first.Get(), kPatienceMs);
+            lastThread = ::GetCurrentThreadId();
+        });
+    EXPECT_TRUE(firstSaw);
+    EXPECT_TRUE(secondSaw);
+    EXPECT_EQ(::GetCurrentThreadId(), lastThread);
+
+    // More functions than cores, all blocking on each other.
+    CBarrier barrier(12);
+    auto arrive = [&barrier]() { barrier.Arrive(); };
+    Common::ParallelInvoke(arrive, arrive, arrive, arrive, arrive, arrive, arrive, arrive, arrive,
+                           arrive, arrive, arrive);
+    EXPECT_EQ(12, barrier.Released());
+}
+
+TEST(TaskParallelInvoke, ExceptionRethrownAfterAllFinished)
+{
+    std::atomic<bool> slowDone{false};
+    bool caught = false;
+    bool slowDoneWhenCaught = false;
+    try
+    {
+        Common::ParallelInvoke([]() { throw std::runtime_error("fast"); },
+                               [&slowDone]() {
+                                   ::Sleep(300);
+                                   slowDone = true;
+                               });
+    }
+    catch (const std::runtime_error& e)
+    {
+        caught = true;
+        slowDoneWhenCaught = slowDone.load();
+        EXPECT_STREQ("fast", e.what());
+    }
+    EXPECT_TRUE(caught);
+    EXPECT_TRUE(slowDoneWhenCaught);
+
+    // Several throw: exactly one of theirs comes out, after all ended.
+    std::atomic<int> ran{0};
+    EXPECT_THROW(Common::ParallelInvoke(
+                     [&ran]() { ++ran; throw 1; },
+                     [&ran]() { ::Sleep(100); ++ran; throw 2; },
+                     [&ran]() { ++ran; }),
+                 int);
+    EXPECT_EQ(3, ran.load());
+}
+
+TEST(TaskCriticalSection, ExcludesUnderContention)
+{
+    Common::CCriticalSection cs;
+    long counter = 0;  // deliberately not atomic
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlap{false};
+    auto work = [&]() {
+        for (int i = 0; i < 20000; ++i)
+        {
+            std::lock_guard<Common::CCriticalSection> guard(cs);
+            if (++inside != 1)
+                overlap = true;
+            long v = counter;
+            if ((i & 1023) == 0)
+                ::SwitchToThread();
+            counter = v + 1;
+            --inside;
+        }
+    };
+    Common::ParallelInvoke(work, work, work, work, work, work);
+    EXPECT_FALSE(overlap.load());
+    EXPECT_EQ(6 * 20000, counter);
+}
+
+TEST(TaskCriticalSection, TryLockFailsWhileHeld)
+{
+    Common::CCriticalSection cs;
+    auto tryFromOtherThread = [&cs]() {
+        bool got = false;
+        Common::ParallelInvoke(
+            [&]() {
+                got = cs.try_lock();
+                if (got)
+                    cs.unlock();
+            },
+            []() {});
+        return got;
+    };
+    {
+        Common::CCriticalSection::CScopedLock lock(cs);
+        EXPECT_FALSE(tryFromOtherThread());
+        EXPECT_FALSE(cs.try_lock());  // not recursive
+    }
+    EXPECT_TRUE(tryFromOtherThread());
+    ASSERT_TRUE(cs.try_lock());
+    cs.unlock();
+}

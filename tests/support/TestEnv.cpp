@@ -1,0 +1,390 @@
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <atomic>
+#include <cwchar>
+
+#include "LogWriter.h"
+
+namespace TestEnv
+{
+
+const wchar_t* const kRootKey = L"Software\\Vexel Kaleo SDK";
+
+namespace
+{
+constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+
+struct FindTraits
+{
+    using Type = HANDLE;
+    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
+void DeleteFolderTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data{};
+    Common::CUniqueResource<FindTraits> find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+    if (find)
+    {
+        do
+        {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteFolderTree(child);
+            else
+            {
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find.Get(), &data));
+    }
+    ::RemoveDirectoryW(path.c_str());
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+CScratchDir::CScratchDir()
+{
+    static std::atomic<unsigned> s_counter{0};
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    for (;;)
+    {
+        wchar_t name[64];
+        swprintf(name, 64, L"kaleo-test-%lu-%u", ::GetCurrentProcessId(), s_counter.fetch_add(1));
+        m_path = std::wstring(temp) + name;
+        if (!m_path.empty() && m_path.back() == L'\\')
+            m_path.pop_back();
+        if (::CreateDirectoryW(m_path.c_str(), nullptr))
+            break;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+        {
+            ADD_FAILURE() << "cannot create scratch folder";
+            break;
+        }
+    }
+}
+
+CScratchDir::~CScratchDir()
+{
+    DeleteFolderTree(m_path);
+}
+
+// ---------------------------------------------------------------------------
+
+CRegistrySnapshot::CRegistrySnapshot(const std::wstring& keyPath) : m_keyPath(keyPath)
+{
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) == ERROR_SUCCESS)
+    {
+        m_existed = true;
+        Capture(key.Get(), L"");
+    }
+}
+
+void CRegistrySnapshot::Capture(HKEY key, const std::wstring& relPath)
+{
+    CKey saved;
+    saved.relPath = relPath;
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t name[16384];
+        DWORD nameLen = 16384;
+        DWORD type = 0;
+        DWORD size = 0;
+        LONG rc = ::RegEnumValueW(key, i, name, &nameLen, nullptr, &type, nullptr, &size);
+        if (rc != ERROR_SUCCESS)
+            break;
+        CValue value{std::wstring(name, nameLen), type, std::vector<BYTE>(size)};
+        nameLen = 16384;
+        DWORD got = size;
+        ::RegEnumValueW(key, i, name, &nameLen, nullptr, &type, size ? value.data.data() : nullptr, &got);
+        value.data.resize(got);
+        saved.values.push_back(std::move(value));
+    }
+    m_keys.push_back(std::move(saved));
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t name[256];
+        DWORD nameLen = 256;
+        if (::RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        Common::CRegKey child;
+        if (::RegOpenKeyExW(key, name, 0, kAccess, child.Put()) == ERROR_SUCCESS)
+            Capture(child.Get(), relPath.empty() ? std::wstring(name) : relPath + L"\\" + name);
+    }
+}
+
+CRegistrySnapshot::~CRegistrySnapshot()
+{
+    RegDeleteTreeW32(m_keyPath);
+    if (!m_existed)
+        return;
+    for (const CKey& saved : m_keys)
+    {
+        const std::wstring path = saved.relPath.empty() ? m_keyPath : m_keyPath + L"\\" + saved.relPath;
+        Common::CRegKey key;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, kAccess, nullptr, key.Put(),
+                              nullptr) != ERROR_SUCCESS)
+            continue;
+        for (const CValue& value : saved.values)
+            ::RegSetValueExW(key.Get(), value.name.c_str(), 0, value.type,
+                             value.data.empty() ? nullptr : value.data.data(), static_cast<DWORD>(value.data.size()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+CInstallFixture::CInstallFixture() : m_snapshot(kRootKey)
+{
+    // Before "InstallPath" changes: the writer's own open must not create a
+    // log file in the new folder.
+    Common::CLogWriter::GetInstance()->Reset();
+    ::CreateDirectoryW(LogsDir().c_str(), nullptr);
+    ::CreateDirectoryW((m_dir / L"bin").c_str(), nullptr);
+    RegWriteString(kRootKey, L"InstallPath", m_dir.Path());
+}
+
+CInstallFixture::~CInstallFixture()
+{
+    // Closes the log file so the folder can go, and forgets its path.
+    Common::CLogWriter::GetInstance()->Reset();
+}
+
+// ---------------------------------------------------------------------------
+
+bool RegReadString(const std::wstring& keyPath, const std::wstring& name, std::wstring& out)
+{
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    if (::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    out.assign(buffer.data());
+    return true;
+}
+
+bool RegReadDword(const std::wstring& keyPath, const std::wstring& name, DWORD& out)
+{
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) != ERROR_SUCCESS)
+        return false;
+    DWORD size = sizeof(out);
+    DWORD type = 0;
+    return ::RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&out), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD;
+}
+
+bool RegKeyExists(const std::wstring& keyPath)
+{
+    Common::CRegKey key;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Put()) ==
+           ERROR_SUCCESS;
+}
+
+void RegDeleteTreeW32(const std::wstring& keyPath)
+{
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) != ERROR_SUCCESS)
+        return;
+    ::RegDeleteTreeW(key.Get(), nullptr);
+    key.Reset();
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_WOW64_32KEY, 0);
+}
+
+void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text)
+{
+    Common::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, kAccess, nullptr,
+                                               key.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+}
+
+// ---------------------------------------------------------------------------
+
+std::wstring BinDir()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+std::wstring PeerBinDir()
+{
+    return KALEO_PEER_BIN_DIR;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<BYTE> ReadFileBytes(const std::wstring& path)
+{
+    Common::CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<BYTE> data;
+    if (!file)
+        return data;
+    LARGE_INTEGER size{};
+    ::GetFileSizeEx(file.Get(), &size);
+    data.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!data.empty())
+        ::ReadFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr);
+    data.resize(read);
+    return data;
+}
+
+std::wstring ReadUtf16File(const std::wstring& path)
+{
+    const std::vector<BYTE> data = ReadFileBytes(path);
+    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+}
+
+void WriteFileBytes(const std::wstring& path, const void* data, size_t size)
+{
+    Common::CHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.IsValid()) << Narrow(path);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr));
+    ASSERT_EQ(size, written);
+}
+
+LONGLONG FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace
+{
+Common::CHandle OpenOutput(const std::wstring& outputFile)
+{
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    const std::wstring target = outputFile.empty() ? L"NUL" : outputFile;
+    return Common::CHandle(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool Spawn(const std::wstring& exe, const std::wstring& args, HANDLE output, PROCESS_INFORMATION& pi)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!args.empty())
+        commandLine += L" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    Common::CHandle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING,
+                                        0, nullptr));
+    si.hStdInput = input.Get();
+    si.hStdOutput = output;
+    si.hStdError = output;
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    return ::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi) != 0;
+}
+} // namespace
+
+CChildProcess::~CChildProcess()
+{
+    Kill();
+}
+
+bool CChildProcess::Start(const std::wstring& exe, const std::wstring& args, const std::wstring& outputFile)
+{
+    Common::CHandle output = OpenOutput(outputFile);
+    PROCESS_INFORMATION pi{};
+    if (!Spawn(exe, args, output.Get(), pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    m_process.Reset(pi.hProcess);
+    m_pid = pi.dwProcessId;
+    return true;
+}
+
+DWORD CChildProcess::Wait(DWORD timeoutMs)
+{
+    if (!m_process)
+        return STILL_ACTIVE;
+    if (::WaitForSingleObject(m_process.Get(), timeoutMs) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_process.Get(), &code);
+    return code;
+}
+
+void CChildProcess::Kill()
+{
+    if (!m_process)
+        return;
+    if (::WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT)
+    {
+        ::TerminateProcess(m_process.Get(), 1);
+        ::WaitForSingleObject(m_process.Get(), 5000);
+    }
+    m_process.Reset();
+}
+
+DWORD RunProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs, std::string* output)
+{
+    CScratchDir dir;
+    const std::wstring outFile = dir / L"output.txt";
+    CChildProcess child;
+    if (!child.Start(exe, args, outFile))
+        return static_cast<DWORD>(-1);
+    const DWORD code = child.Wait(timeoutMs);
+    child.Kill();
+    if (output)
+    {
+        const std::vector<BYTE> data = ReadFileBytes(outFile);
+        output->assign(data.begin(), data.end());
+    }
+    return code;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+} // namespace TestEnv

@@ -1,14 +1,129 @@
+// The shared app table: attaching, bounded reads, adding and removing rows,
+// and revalidating the rows an earlier run left behind.
 #include "AppManager.h"
 
-void CAppManager::UpdateAppList(std::wstring, DWORD, BOOL)
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "LogWriter.h"
+#include "NamedEvents.h"
+#include "ProcessName.h"
+
+using namespace Common;
+
+namespace
 {
+using CRow = CAppData::_APPDATATYPE;
+constexpr size_t kNameChars = sizeof(CRow::szName) / sizeof(wchar_t);
+} // namespace
+
+CAppData::_APPTABLE* CAppManager::AttachedTable()
+{
+    if (!m_pAppData)
+        return nullptr;
+    if (!m_pAppData->IsMapped())
+        m_pAppData->Open();
+    return m_pAppData->Table();
+}
+
+int CAppManager::TableCount()
+{
+    CAppData::_APPTABLE* table = AttachedTable();
+    if (!table)
+        return 0;
+    const int32_t count = table->nCount;
+    if (count >= 0 && count <= APP_TABLE_MAX_ROWS)
+        return count;
+    // Another process wrote a count the table cannot hold. Rows up to the
+    // table's end are kept; a negative count leaves none.
+    const int32_t repaired = count < 0 ? 0 : APP_TABLE_MAX_ROWS;
+    KLOG(LOG_ERROR, L"[AppData] Invalid app count %d repaired to %d", count, repaired);
+    table->nCount = repaired;
+    return repaired;
+}
+
+DWORD CAppManager::ActiveProcessId()
+{
+    CAppData::_APPTABLE* table = AttachedTable();
+    return table ? table->rows[0].dwProcessId : 0;
+}
+
+void CAppManager::SetActiveProcessId(DWORD processId)
+{
+    if (CAppData::_APPTABLE* table = AttachedTable())
+        table->rows[0].dwProcessId = processId;
+}
+
+void CAppManager::UpdateAppList(std::wstring, DWORD processId, BOOL add)
+{
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CAppData::_APPTABLE* table = AttachedTable();
+    if (!table)
+        return;
+    const int count = TableCount();
+
+    if (!add)
+    {
+        for (int i = 1; i <= count; ++i)
+        {
+            if (table->rows[i].dwProcessId != processId)
+                continue;
+            std::memmove(&table->rows[i], &table->rows[i + 1], sizeof(CRow) * static_cast<size_t>(count - i));
+            std::memset(&table->rows[count], 0, sizeof(CRow));
+            table->nCount = count - 1;
+            return;
+        }
+        return;
+    }
+
+    if (count >= APP_TABLE_MAX_ROWS)
+        return;
+    // The name comes from the process itself. One that has gone meanwhile
+    // gets no row, so count always matches the rows moved in.
+    CHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    std::wstring path;
+    if (!process || !QueryProcessImage(process.Get(), path))
+    {
+        KLOG(LOG_ERROR, L"[AppData] Process %u gone before its row was added (%d)", processId, ::GetLastError());
+        return;
+    }
+    std::memmove(&table->rows[2], &table->rows[1], sizeof(CRow) * static_cast<size_t>(count));
+    table->rows[1].dwProcessId = processId;
+    table->rows[1].dwReserved = 0;
+    CopyToField(table->rows[1].szName, kNameChars, FileNamePart(path));
+    table->nCount = count + 1;
 }
 
 void CAppManager::ValidateAppsList()
 {
-}
+    std::vector<CRow> live;
+    std::vector<CRow> dead;
+    {
+        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        const int count = TableCount();
+        KLOG(LOG_DEBUG, L"[CAppManager] running apps = %d", count);
+        CAppData::_APPTABLE* table = AttachedTable();
+        for (int i = 1; table && i <= count; ++i)
+        {
+            CRow row = table->rows[i];
+            row.szName[kNameChars - 1] = L'\0';
+            (IsProcessAlive(row.dwProcessId) ? live : dead).push_back(row);
+        }
 
-DWORD CAppManager::DoMonitorProcess(DWORD)
-{
-    return ERROR_SUCCESS;
+        for (const CRow& row : dead)
+        {
+            KLOG(LOG_DEBUG, L"[CAppManager] %s (pid=%d) not running anymore", row.szName, row.dwProcessId);
+            UpdateAppList(std::wstring(), row.dwProcessId, FALSE);
+        }
+        for (const CRow& row : live)
+        {
+            KLOG(LOG_DEBUG, L"[CAppManager] %s (pid=%d) still running", row.szName, row.dwProcessId);
+            m_registeredApps[row.dwProcessId] = CAppEntry{row.dwProcessId, row.szName};
+        }
+    }
+    for (const CRow& row : live)
+        StartMonitor(row.dwProcessId);
+    if (!live.empty())
+        PulseNamedEvent(APPS_CHANGED_EVENT);
 }

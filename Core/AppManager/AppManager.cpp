@@ -1,11 +1,16 @@
 #include "AppManager.h"
 
+#include <mutex>
+
+#include "EffectRings.h"
 #include "LogWriter.h"
 #include "Registry.h"
 
 using namespace Common;
 
-CAppManager::CAppManager() = default;
+CAppManager::CAppManager() : m_pEffectRings(std::make_unique<CEffectRings>())
+{
+}
 
 CAppManager::~CAppManager()
 {
@@ -15,10 +20,18 @@ CAppManager::~CAppManager()
 
 DWORD CAppManager::Init()
 {
-    m_pAppData = std::make_unique<CAppData>();
-    m_pAppData->Open();
-    if (!m_pAppData->Create())
-        KLOG(LOG_FATAL, L"[AppManager] File map object failed to create");
+    {
+        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        m_pAppData = std::make_unique<CAppData>();
+        m_pAppData->Open();
+        if (!m_pAppData->Create())
+            KLOG(LOG_FATAL, L"[AppManager] File map object failed to create");
+    }
+
+    // Created before the table is revalidated: the monitors adopted there
+    // wait on it too, so a stop always reaches them.
+    if (!m_stopEvent)
+        m_stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 
     ValidateAppsList();
 
@@ -33,8 +46,6 @@ DWORD CAppManager::Init()
     EnsurePriorityList(appsKey.Get());
     appsKey.Reset();
 
-    if (!m_stopEvent)
-        m_stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     StartWorkerThreads();
     return ERROR_SUCCESS;
 }
@@ -71,6 +82,9 @@ void CAppManager::UnInit()
         if (m_activeAppThread)
             ::WaitForSingleObject(m_activeAppThread.Get(), INFINITE);
         m_activeAppThread.Reset();
+        // Monitors and stop watchers all wait on the stop event as well, so
+        // they end now; none may outlive the manager.
+        m_tasks.Wait();
     }
     m_stopEvent.Reset();
 }
@@ -89,6 +103,12 @@ void CAppManager::StopPipeThread()
             break;
     }
     m_pipeThread.Reset();
+}
+
+size_t CAppManager::RegisteredCount() const
+{
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    return m_registeredApps.size();
 }
 
 bool CAppManager::HasWorkerThreads() const

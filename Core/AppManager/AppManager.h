@@ -8,7 +8,11 @@
 
 #include "AppData.h"
 #include "Handles.h"
+#include "RecursiveLock.h"
 #include "RegisterData.h"
+#include "TaskRuntime.h"
+
+class CEffectRings;
 
 // Base of the module's manager objects; carries no operations of its own.
 class CMockObjectBase
@@ -55,12 +59,47 @@ public:
     // Observers for diagnostics and tests.
     bool HasWorkerThreads() const;
     HANDLE StopEvent() const { return m_stopEvent.Get(); }
+    size_t RegisteredCount() const;
+    size_t PendingTasks() const { return m_tasks.Pending(); }
+
+protected:
+    // --- shared app table (AppList.cpp). Call with m_stateLock held.
+    // The mapped table, attaching once if needed; null without a view.
+    Common::CAppData::_APPTABLE* AttachedTable();
+    // Rows 1..count in use. A count another process wrote out of range is
+    // repaired to 0..50 first (logged), so callers may index rows with it.
+    int TableCount();
+    // Active app (row 0); 0 without a view.
+    DWORD ActiveProcessId();
+    void SetActiveProcessId(DWORD processId);
+
+    // Guards the registered-app map, the shared table and the registry
+    // records against the request threads, monitor tasks and host thread.
+    mutable Common::CRecursiveLock m_stateLock;
+
+    // Monitor tasks and stop watchers. UnInit waits for all of them, so none
+    // can touch a destroyed manager.
+    Common::CTaskGroup m_tasks;
+
+    // Effect rings written by SetGlobalEffect (EffectRings.h); created by
+    // the constructor.
+    std::unique_ptr<CEffectRings> m_pEffectRings;
+
+    // --- request channels (RequestChannels.cpp, RequestRing.*)
+
+    // --- registry records and priority list (AppRecords.cpp, ActiveApp.cpp, AppInfoFile.*)
+
+    // --- global effect (GlobalEffect.cpp, EffectRings.*)
 
 private:
     static DWORD WINAPI RegisterThreadProc(LPVOID param);
     static DWORD WINAPI PipeThreadProc(LPVOID param);
     static DWORD WINAPI ActiveAppThreadProc(LPVOID param);
 
+    // Starts DoMonitorProcess for the process on the task group.
+    void StartMonitor(DWORD processId);
+    // The exit steps of a watched process.
+    void OnProcessExited(DWORD processId, const std::wstring& fileName);
     void EnsurePriorityList(HKEY appsKey);
     void StartWorkerThreads();
     void StopPipeThread();

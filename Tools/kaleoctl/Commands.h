@@ -11,6 +11,10 @@ int CmdUninstall(const CArgs& args);
 int CmdLog(const CArgs& args);
 int CmdRegistry(const CArgs& args);
 int CmdHost(const CArgs& args);
+int CmdApp(const CArgs& args);
+int CmdTable(const CArgs& args);
+int CmdApps(const CArgs& args);
+int CmdDevice(const CArgs& args);
 
 // Small argument helpers shared by the commands.
 bool TakeFlag(CArgs& args, const wchar_t* name);

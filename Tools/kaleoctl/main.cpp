@@ -19,6 +19,10 @@ const CCommand kCommands[] = {
     {L"uninstall", CmdUninstall, L"uninstall                 remove the SDK's registry root"},
     {L"log", CmdLog, L"log [--file NAME] [--follow] [--tail N]   print or follow the module log"},
     {L"registry", CmdRegistry, L"registry [KEY]            print the SDK's registry tree"},
+    {L"app", CmdApp, L"app register|unregister|run ...   act as an app using the SDK (see 'kaleoctl app')"},
+    {L"table", CmdTable, L"table [--watch]           print the shared app table"},
+    {L"apps", CmdApps, L"apps                      app records, priority list and who owns the lighting"},
+    {L"device", CmdDevice, L"device [--models] [--count N]   act as the device side: decode effect records"},
     {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
 };
 

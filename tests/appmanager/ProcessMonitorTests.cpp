@@ -1,0 +1,142 @@
+// Apps that exit without unregistering, and a module that starts again over
+// a table an earlier run left behind.
+#include <gtest/gtest.h>
+
+#include "AppManagerTestSupport.h"
+
+using namespace AppTest;
+using namespace TestEnv;
+
+namespace
+{
+class ProcessExit : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), m_manager.Init());
+        ASSERT_TRUE(m_table.Attach());
+    }
+    void TearDown() override { m_manager.UnInit(); }
+
+    std::wstring Log() { return ReadUtf16File(m_install.OwnLog()); }
+
+    CAppsInstall m_install;
+    CAppManager m_manager;
+    CTableView m_table;
+};
+} // namespace
+
+TEST_F(ProcessExit, KilledAppIsRemovedAndAnnounced)
+{
+    CIdleApp a, b;
+    ASSERT_TRUE(m_manager.Register(a.Pid()));
+    ASSERT_TRUE(m_manager.Register(b.Pid()));
+    CPulseCounter appsChanged(Common::APPS_CHANGED_EVENT);
+    CPulseCounter registrations(Common::REGISTRATIONS_CHANGED_EVENT);
+    const DWORD killed = a.Pid();
+    a.Kill();
+    ASSERT_TRUE(WaitFor([&] { return m_table.Count() == 1; }, 5000));
+    EXPECT_EQ(std::vector<DWORD>{b.Pid()}, m_table.Pids());
+    EXPECT_TRUE(WaitFor([&] { return m_manager.RegisteredCount() == 1; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return appsChanged.Count() >= 1 && registrations.Count() >= 1; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return Log().find(L"[AppManager] Number of apps left running = 1") != std::wstring::npos; },
+                        2000));
+    EXPECT_NE(std::wstring::npos,
+              Log().find(L"(PID = " + std::to_wstring(killed) + L") terminated unexpectedly"));
+}
+
+TEST_F(ProcessExit, LastAppGoneReleasesTheLighting)
+{
+    CIdleApp app;
+    ASSERT_TRUE(m_manager.Register(app.Pid()));
+    app.Kill();
+    ASSERT_TRUE(WaitFor([&] { return m_table.Count() == 0 && m_manager.RegisteredCount() == 0; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return Log().find(L"[AppManager] Number of apps left running = 0") != std::wstring::npos; },
+                        2000));
+}
+
+TEST_F(ProcessExit, StopEndsMonitorsOfRunningApps)
+{
+    CIdleApp a, b;
+    ASSERT_TRUE(m_manager.Register(a.Pid()));
+    ASSERT_TRUE(m_manager.Register(b.Pid()));
+    ASSERT_TRUE(WaitFor([&] { return m_manager.PendingTasks() >= 2; }, 2000));
+    const ULONGLONG start = ::GetTickCount64();
+    m_manager.UnInit();
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+    EXPECT_EQ(0u, m_manager.PendingTasks());
+    // The rows stay for the next start to revalidate.
+    EXPECT_EQ(2, m_table.Count());
+}
+
+TEST(ModuleRestart, LiveRowsAreAdoptedDeadRowsDropped)
+{
+    CAppsInstall install;
+    CIdleApp live;
+    const DWORD dead = DeadProcessId();
+    // The table outlives the module while another process holds it.
+    Common::CAppData holder;
+    ASSERT_TRUE(holder.Create());
+    auto* table = holder.Table();
+    table->nCount = 2;
+    table->rows[1].dwProcessId = dead;
+    wcscpy(table->rows[1].szName, L"gone.exe");
+    table->rows[2].dwProcessId = live.Pid();
+    wcscpy(table->rows[2].szName, L"IdleApp.exe");
+
+    CPulseCounter appsChanged(Common::APPS_CHANGED_EVENT);
+    CAppManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    EXPECT_EQ(1, table->nCount);
+    EXPECT_EQ(live.Pid(), table->rows[1].dwProcessId);
+    EXPECT_EQ(1u, manager.RegisteredCount());
+    EXPECT_TRUE(WaitFor([&] { return appsChanged.Count() == 1; }, 2000));
+    ::Sleep(100);
+    EXPECT_EQ(1, appsChanged.Count()) << "pulsed once";
+
+    // The adopted app is monitored again.
+    live.Kill();
+    EXPECT_TRUE(WaitFor([&] { return table->nCount == 0; }, 5000));
+    manager.UnInit();
+
+    const std::wstring log = ReadUtf16File(install.OwnLog());
+    EXPECT_NE(std::wstring::npos, log.find(L"[CAppManager] running apps = 2"));
+    EXPECT_NE(std::wstring::npos, log.find(L"[CAppManager] gone.exe (pid=" + std::to_wstring(dead) + L") not running anymore"));
+    EXPECT_NE(std::wstring::npos, log.find(L"[CAppManager] IdleApp.exe (pid=" + std::to_wstring(live.Pid()) + L") still running"));
+}
+
+TEST(ModuleRestart, AbsentTableStartsEmptyWithoutPulse)
+{
+    CAppsInstall install;
+    CPulseCounter appsChanged(Common::APPS_CHANGED_EVENT);
+    CAppManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    ::Sleep(100);
+    EXPECT_EQ(0, appsChanged.Count());
+    manager.UnInit();
+    const std::wstring log = ReadUtf16File(install.OwnLog());
+    EXPECT_NE(std::wstring::npos, log.find(L"[CAppManager] running apps = 0"));
+    EXPECT_NE(std::wstring::npos, log.find(L"[AppData] Error opening file (2)"));
+}
+
+// A row whose name fills the field without a terminator, written by another
+// process, is read within the field.
+TEST(ModuleRestart, UnterminatedRowNameIsBounded)
+{
+    CAppsInstall install;
+    CIdleApp live;
+    Common::CAppData holder;
+    ASSERT_TRUE(holder.Create());
+    auto* table = holder.Table();
+    table->nCount = 1;
+    std::fill(std::begin(table->rows[1].szName), std::end(table->rows[1].szName), L'x');
+    table->rows[1].dwProcessId = live.Pid();
+    table->rows[2].szName[0] = L'y';
+    CAppManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    EXPECT_EQ(1, table->nCount);
+    manager.UnInit();
+    const std::wstring log = ReadUtf16File(install.OwnLog());
+    EXPECT_EQ(std::wstring::npos, log.find(L"xy"));
+}

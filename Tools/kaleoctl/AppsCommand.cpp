@@ -1,8 +1,338 @@
+// kaleoctl apps: the apps' registry records, the priority list, the global
+// switch, the active app of the shared table, and which app owns the
+// lighting and why, probed the way the module probes.
+#include <windows.h>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppData.h"
+#include "AppInfoFile.h"
 #include "Commands.h"
 #include "Console.h"
+#include "Handles.h"
+#include "PriorityList.h"
+#include "Registry.h"
+
+using namespace Common;
+
+namespace
+{
+
+// Record texts are shown up to this size; larger values are reported.
+constexpr DWORD kMaxTextBytes = 64 * 1024;
+constexpr size_t kRowNameChars = sizeof(CAppData::_APPDATATYPE::szName) / sizeof(wchar_t);
+
+// One value of a record, as printed.
+std::wstring DescribeText(HKEY key, const wchar_t* name)
+{
+    DWORD type = REG_NONE;
+    DWORD bytes = 0;
+    LONG rc = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return L"(missing)";
+    if (rc != ERROR_SUCCESS)
+        return Console::Format(L"(unreadable, %ld)", rc);
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return Console::Format(L"(not a string: type %lu)", type);
+    if (bytes > kMaxTextBytes)
+        return Console::Format(L"(%lu bytes, too large to show)", bytes);
+    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
+    DWORD got = bytes;
+    rc = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+    if (rc != ERROR_SUCCESS || got > bytes)
+        return L"(changed while read)";
+    return L"\"" + std::wstring(buffer.data(), ::wcsnlen(buffer.data(), got / sizeof(wchar_t))) + L"\"";
+}
+
+bool ReadDword(HKEY key, const wchar_t* name, DWORD& value)
+{
+    return ReadDwordValue(key, name, value) == ERROR_SUCCESS;
+}
+
+std::wstring DescribeDevices(DWORD devices)
+{
+    std::wstring names;
+    DWORD known = 0;
+    for (const AppInfo::CDeviceClass& deviceClass : AppInfo::DEVICE_CLASSES)
+    {
+        known |= deviceClass.dwBit;
+        if (!(devices & deviceClass.dwBit))
+            continue;
+        if (!names.empty())
+            names += L", ";
+        names += deviceClass.pszName;
+    }
+    if (devices & ~known)
+    {
+        if (!names.empty())
+            names += L", ";
+        names += Console::Format(L"unknown bits 0x%lX", devices & ~known);
+    }
+    return Console::Format(L"0x%08lX (%s)", devices, names.empty() ? L"none" : names.c_str());
+}
+
+std::wstring DescribeCategory(DWORD category)
+{
+    const wchar_t* name = category == AppInfo::CATEGORY_GAME          ? L"game"
+                          : category == AppInfo::CATEGORY_APPLICATION ? L"application"
+                                                                      : L"unknown";
+    return Console::Format(L"%lu (%s)", category, name);
+}
+
+void PrintRecord(HKEY apps, const std::wstring& name)
+{
+    Console::Print(L"  [%s]\n", name.c_str());
+    CRegKey key;
+    const LONG rc = ::RegOpenKeyExW(apps, name.c_str(), 0, KALEO_READ_ACCESS, key.Put());
+    if (rc != ERROR_SUCCESS)
+    {
+        Console::Print(L"    (cannot be opened, %ld)\n", rc);
+        return;
+    }
+    DWORD value = 0;
+    Console::Print(L"    Enable           = %s\n",
+                   ReadDword(key.Get(), L"Enable", value) ? Console::Format(L"%lu", value).c_str() : L"(missing)");
+    static const wchar_t* const kTexts[] = {L"Path", L"Title", L"Description", L"Author", L"Contact"};
+    for (const wchar_t* text : kTexts)
+        Console::Print(L"    %-16s = %s\n", text, DescribeText(key.Get(), text).c_str());
+    Console::Print(L"    DevicesSupported = %s\n",
+                   ReadDword(key.Get(), L"DevicesSupported", value) ? DescribeDevices(value).c_str() : L"(missing)");
+    Console::Print(L"    Category         = %s\n",
+                   ReadDword(key.Get(), L"Category", value) ? DescribeCategory(value).c_str() : L"(missing)");
+}
+
+std::vector<std::wstring> RecordNames(HKEY apps)
+{
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index)
+    {
+        wchar_t name[REG_KEY_NAME_MAX_CHARS + 1];
+        DWORD length = REG_KEY_NAME_MAX_CHARS + 1;
+        const LONG rc = ::RegEnumKeyExW(apps, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        if (rc == ERROR_SUCCESS && length <= REG_KEY_NAME_MAX_CHARS)
+            names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// A copy of the shared table taken at once; the module keeps changing it.
+struct CTableSnapshot
+{
+    bool bPresent = false;
+    int nCount = 0;
+    DWORD dwActive = 0;
+    std::vector<CAppData::_APPDATATYPE> rows; // rows 1..count
+
+    void Take()
+    {
+        CHandle mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, APP_TABLE_NAME));
+        if (!mapping)
+            return;
+        CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, APP_TABLE_SIZE));
+        if (!view)
+            return;
+        auto table = std::make_unique<CAppData::_APPTABLE>();
+        std::memcpy(table.get(), view.Get(), sizeof(*table));
+        bPresent = true;
+        const int32_t count = table->nCount;
+        nCount = count < 0 ? 0 : count > APP_TABLE_MAX_ROWS ? APP_TABLE_MAX_ROWS : count;
+        dwActive = table->rows[0].dwProcessId;
+        rows.assign(&table->rows[1], &table->rows[1] + nCount);
+        for (CAppData::_APPDATATYPE& row : rows)
+            row.szName[kRowNameChars - 1] = L'\0';
+    }
+
+    // First row (newest first) of the name, compared without case.
+    const CAppData::_APPDATATYPE* FindName(const std::wstring& name) const
+    {
+        for (const CAppData::_APPDATATYPE& row : rows)
+        {
+            if (row.dwProcessId != 0 && ::CompareStringOrdinal(row.szName, -1, name.c_str(),
+                                                               static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+                return &row;
+        }
+        return nullptr;
+    }
+
+    const CAppData::_APPDATATYPE* FindPid(DWORD processId) const
+    {
+        for (const CAppData::_APPDATATYPE& row : rows)
+        {
+            if (row.dwProcessId == processId)
+                return &row;
+        }
+        return nullptr;
+    }
+};
+
+// One entry of the priority list, judged as the module judges it.
+struct CVerdict
+{
+    std::wstring strEntry;
+    bool bProbeable = false;
+    bool bEnabled = false;
+    DWORD dwEnableStatus = 0;
+    DWORD dwEnable = 0;
+    PriorityList::CMarkerProbe marker;
+    DWORD dwRowPid = 0;
+    bool bRegistered = false;
+    bool Qualifies() const { return bProbeable && bEnabled && marker.Held() && bRegistered; }
+};
+
+CVerdict Judge(const std::wstring& entry, const CTableSnapshot& table)
+{
+    CVerdict verdict;
+    verdict.strEntry = entry;
+    verdict.bProbeable = PriorityList::IsProbeableEntry(entry);
+    if (!verdict.bProbeable)
+        return verdict;
+    verdict.dwEnableStatus = PriorityList::ReadAppEnable(entry, verdict.dwEnable, KALEO_READ_ACCESS);
+    verdict.bEnabled = verdict.dwEnableStatus == ERROR_SUCCESS && verdict.dwEnable == 1;
+    verdict.marker = PriorityList::ProbeMarker(entry);
+    if (const CAppData::_APPDATATYPE* row = table.FindName(entry))
+    {
+        verdict.bRegistered = true;
+        verdict.dwRowPid = row->dwProcessId;
+    }
+    return verdict;
+}
+
+std::wstring DescribeVerdict(const CVerdict& verdict)
+{
+    if (!verdict.bProbeable)
+        return L"not a usable app name: never probed";
+    std::wstring text;
+    if (verdict.bEnabled)
+        text = L"enabled";
+    else if (verdict.dwEnableStatus == ERROR_SUCCESS)
+        text = Console::Format(L"not enabled (Enable = %lu)", verdict.dwEnable);
+    else if (verdict.dwEnableStatus == ERROR_FILE_NOT_FOUND)
+        text = L"not enabled (no record or no Enable value)";
+    else
+        text = Console::Format(L"not enabled (Enable unreadable, %lu)", verdict.dwEnableStatus);
+
+    const std::wstring marker = PriorityList::MarkerName(verdict.strEntry);
+    if (verdict.marker.Held())
+        text += L", marker " + marker + L" held";
+    else if (verdict.marker.bHandle)
+        text += L", marker " + marker + L" not held (app not running)";
+    else
+        text += Console::Format(L", marker %s not accessible (error %lu)", marker.c_str(), verdict.marker.dwError);
+
+    if (verdict.bRegistered)
+        text += Console::Format(L", registered (pid %lu)", verdict.dwRowPid);
+    else
+        text += L", not registered (no row in the shared table)";
+    return text;
+}
+
+void PrintOwner(const std::vector<CVerdict>& verdicts, const CTableSnapshot& table, bool globalEnabled)
+{
+    const CVerdict* winner = nullptr;
+    for (const CVerdict& verdict : verdicts)
+    {
+        if (verdict.Qualifies())
+        {
+            winner = &verdict;
+            break;
+        }
+    }
+
+    if (!table.bPresent)
+        Console::Print(L"Owner: none: the shared table does not exist (the app manager is not running).\n");
+    else if (table.dwActive == 0)
+        Console::Print(L"Owner: none (row 0 is 0)%s\n",
+                       winner ? L"." : L": no entry of the priority list is enabled, holds its marker and is registered.");
+    else
+    {
+        const CAppData::_APPDATATYPE* row = table.FindPid(table.dwActive);
+        const std::wstring name = row ? std::wstring(row->szName) : std::wstring(L"(not listed)");
+        if (winner && winner->dwRowPid == table.dwActive)
+            Console::Print(L"Owner: %s (pid %lu) owns the lighting: it is the first entry of the priority list that "
+                           L"is enabled, holds its marker and is registered.\n",
+                           name.c_str(), table.dwActive);
+        else
+            Console::Print(L"Owner: %s (pid %lu) owns the lighting (row 0).\n", name.c_str(), table.dwActive);
+    }
+
+    if (table.bPresent && winner && winner->dwRowPid != table.dwActive)
+        Console::Print(L"Note: the priority list now selects %s (pid %lu); row 0 changes at the next registration "
+                       L"or exit.\n",
+                       winner->strEntry.c_str(), winner->dwRowPid);
+    else if (table.bPresent && !winner && table.dwActive != 0)
+        Console::Print(L"Note: no entry qualifies now; row 0 changes at the next registration or exit.\n");
+    if (!globalEnabled)
+        Console::Print(L"Note: the global Enable is not 1: the lighting is released whichever app is active.\n");
+}
+
+} // namespace
 
 int CmdApps(const CArgs&)
 {
-    Console::Err(L"not available yet\n");
-    return 1;
+    CRegKey apps;
+    const LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_APPS_KEY, 0, KALEO_READ_ACCESS, apps.Put());
+    if (rc != ERROR_SUCCESS)
+    {
+        Console::Error(L"apps: HKLM\\%s cannot be opened (%ld)\n", KALEO_APPS_KEY, rc);
+        return 1;
+    }
+
+    Console::Print(L"HKLM\\%s (32-bit view)\n", KALEO_APPS_KEY);
+    DWORD globalEnable = 0;
+    const bool hasGlobal = ReadDword(apps.Get(), PriorityList::ENABLE_VALUE, globalEnable);
+    Console::Print(L"  Enable (global) = %s\n",
+                   hasGlobal ? Console::Format(L"%lu", globalEnable).c_str() : L"(missing)");
+    std::wstring list;
+    const DWORD listStatus = PriorityList::ReadListValue(apps.Get(), list);
+    if (listStatus == ERROR_SUCCESS)
+        Console::Print(L"  PriorityList    = \"%s\"\n", list.c_str());
+    else if (listStatus == ERROR_FILE_NOT_FOUND)
+        Console::Print(L"  PriorityList    = (missing)\n");
+    else
+        Console::Print(L"  PriorityList    = (unusable, %lu)\n", listStatus);
+
+    const std::vector<std::wstring> names = RecordNames(apps.Get());
+    Console::Print(L"\nApp records (%u):\n", static_cast<unsigned>(names.size()));
+    for (const std::wstring& name : names)
+        PrintRecord(apps.Get(), name);
+
+    CTableSnapshot table;
+    table.Take();
+    Console::Print(L"\n");
+    if (!table.bPresent)
+        Console::Print(L"Shared table: not present\n");
+    else
+    {
+        const CAppData::_APPDATATYPE* active = table.FindPid(table.dwActive);
+        Console::Print(L"Shared table: %d app(s) listed; active app (row 0) = pid %lu%s%s%s\n", table.nCount,
+                       table.dwActive, active ? L" (" : L"", active ? active->szName : L"", active ? L")" : L"");
+    }
+
+    std::vector<CVerdict> verdicts;
+    for (const std::wstring& entry : PriorityList::SplitList(list))
+        verdicts.push_back(Judge(entry, table));
+    Console::Print(L"\nPriority list (%u entries):\n", static_cast<unsigned>(verdicts.size()));
+    bool decided = false;
+    for (size_t i = 0; i < verdicts.size(); ++i)
+    {
+        const CVerdict& verdict = verdicts[i];
+        const wchar_t* outcome = L"skipped";
+        if (decided)
+            outcome = L"not considered";
+        else if (verdict.Qualifies())
+        {
+            outcome = L"selected";
+            decided = true;
+        }
+        Console::Print(L"  %u. %s: %s -> %s\n", static_cast<unsigned>(i + 1), verdict.strEntry.c_str(),
+                       DescribeVerdict(verdict).c_str(), outcome);
+    }
+    Console::Print(L"\n");
+    PrintOwner(verdicts, table, hasGlobal && globalEnable == 1);
+    return 0;
 }

@@ -312,6 +312,7 @@ bool Spawn(const std::wstring& exe, const std::wstring& args, HANDLE output, PRO
 CChildProcess::~CChildProcess()
 {
     Kill();
+    m_process.Reset();
 }
 
 bool CChildProcess::Start(const std::wstring& exe, const std::wstring& args, const std::wstring& outputFile)
@@ -346,7 +347,6 @@ void CChildProcess::Kill()
         ::TerminateProcess(m_process.Get(), 1);
         ::WaitForSingleObject(m_process.Get(), 5000);
     }
-    m_process.Reset();
 }
 
 DWORD RunProcess(const std::wstring& exe, const std::wstring& args, DWORD timeoutMs, std::string* output)

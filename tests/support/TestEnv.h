@@ -97,6 +97,7 @@ public:
                const std::wstring& outputFile = std::wstring());
     // Waits for the exit; returns the exit code, or STILL_ACTIVE on time-out.
     DWORD Wait(DWORD timeoutMs);
+    // Ends the process if it still runs; the handle stays for Wait.
     void Kill();
     DWORD Pid() const { return m_pid; }
     HANDLE Handle() const { return m_process.Get(); }

@@ -1,0 +1,186 @@
+// Reading an app's "KaleoAppInfo.xml". The file belongs to the app, not to
+// us: it is read bounded, parsed from memory, and every text taken from it
+// is cut to the size its record value may have.
+#include "AppInfoFile.h"
+
+#include <new>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "Handles.h"
+
+using namespace Common;
+
+namespace AppInfo
+{
+
+namespace
+{
+
+static_assert(sizeof(pugi::char_t) == sizeof(wchar_t), "pugixml must be the wide-character build");
+
+constexpr wchar_t kVexelZone[] = L"vexelzone";
+constexpr wchar_t kVexel[] = L"vexel";
+
+std::wstring Cut(const wchar_t* text, size_t maxChars)
+{
+    if (!text)
+        return std::wstring();
+    size_t length = 0;
+    while (length < maxChars && text[length] != L'\0')
+        ++length;
+    return std::wstring(text, length);
+}
+
+// The whole file, refusing anything but a plain disk file of at most
+// APP_INFO_FILE_MAX_BYTES.
+DWORD ReadFileBytes(const std::wstring& path, std::vector<char>& bytes)
+{
+    CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return ERROR_FILE_NOT_FOUND;
+        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
+    }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return ERROR_INVALID_DATA;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.Get(), &size))
+        return ERROR_READ_FAULT;
+    if (size.QuadPart > APP_INFO_FILE_MAX_BYTES)
+        return ERROR_FILE_TOO_LARGE;
+    if (size.QuadPart <= 0)
+        return ERROR_INVALID_DATA;
+
+    // One byte more than allowed, so a file that grew meanwhile is noticed.
+    bytes.resize(static_cast<size_t>(size.QuadPart) + 1);
+    size_t total = 0;
+    while (total < bytes.size())
+    {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), bytes.data() + total, static_cast<DWORD>(bytes.size() - total), &read, nullptr))
+            return ERROR_READ_FAULT;
+        if (read == 0)
+            break;
+        total += read;
+    }
+    if (total > APP_INFO_FILE_MAX_BYTES)
+        return ERROR_FILE_TOO_LARGE;
+    bytes.resize(total);
+    return bytes.empty() ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+}
+
+// Element text: the value of the first child node, empty without one.
+std::wstring ElementText(const pugi::xml_node& element, size_t maxChars)
+{
+    return Cut(element.first_child().value(), maxChars);
+}
+
+DWORD ReadDevices(const pugi::xml_node& element)
+{
+    DWORD devices = 0;
+    for (const CDeviceClass& deviceClass : DEVICE_CLASSES)
+    {
+        if (deviceClass.dwBit == DEVICE_HOMELIGHTING)
+            continue; // two attributes and a default, below
+        if (IsTrueText(element.attribute(deviceClass.pszName).value()))
+            devices |= deviceClass.dwBit;
+    }
+    const pugi::xml_attribute home = element.attribute(L"homelighting");
+    const pugi::xml_attribute hue = element.attribute(L"philipshue");
+    if ((!home && !hue) || IsTrueText(home.value()) || IsTrueText(hue.value()))
+        devices |= DEVICE_HOMELIGHTING;
+    return devices;
+}
+
+void ReadContent(const pugi::xml_document& document, CAppInfoContent& content)
+{
+    const pugi::xml_node application = document.child(L"application");
+    if (!application)
+        return;
+    content.hasApplication = true;
+
+    if (const pugi::xml_node title = application.child(L"title"))
+    {
+        content.hasTitle = true;
+        content.title = ElementText(title, TITLE_MAX_CHARS);
+    }
+    if (const pugi::xml_node description = application.child(L"description"))
+    {
+        content.hasDescription = true;
+        content.description = ElementText(description, DESCRIPTION_MAX_CHARS);
+    }
+    if (const pugi::xml_node author = application.child(L"author"))
+    {
+        content.hasAuthor = true;
+        content.author = Cut(author.attribute(L"name").value(), AUTHOR_MAX_CHARS);
+        // Kept whole up to the field size: the contact rule may shorten it.
+        content.contact = Cut(author.attribute(L"contact").value(), CONTACT_MAX_CHARS);
+    }
+    if (const pugi::xml_node devices = application.child(L"device_supported"))
+    {
+        content.hasDevices = true;
+        content.devices = ReadDevices(devices);
+    }
+    const pugi::xml_node category = application.child(L"category");
+    content.category =
+        category && IsTrueText(category.attribute(L"game").value()) ? CATEGORY_GAME : CATEGORY_APPLICATION;
+}
+
+} // namespace
+
+std::wstring ApplyContactRule(const std::wstring& contact)
+{
+    std::wstring result;
+    result.reserve(contact.size());
+    const size_t zoneChars = sizeof(kVexelZone) / sizeof(wchar_t) - 1;
+    size_t from = 0;
+    for (size_t at = contact.find(kVexelZone); at != std::wstring::npos; at = contact.find(kVexelZone, from))
+    {
+        result.append(contact, from, at - from);
+        result += kVexel;
+        from = at + zoneChars;
+    }
+    result.append(contact, from, std::wstring::npos);
+    if (result.size() > CONTACT_MAX_CHARS)
+        result.resize(CONTACT_MAX_CHARS);
+    return result;
+}
+
+DWORD ReadAppInfoFile(const std::wstring& folder, CAppInfoContent& content) noexcept
+{
+    try
+    {
+        std::vector<char> bytes;
+        const DWORD rc = ReadFileBytes(folder + L"\\" + APP_INFO_FILE_NAME, bytes);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+
+        pugi::xml_document document;
+        const pugi::xml_parse_result parsed =
+            document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_auto);
+        if (parsed.status == pugi::status_out_of_memory)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        if (!parsed)
+            return ERROR_INVALID_DATA;
+
+        CAppInfoContent read;
+        ReadContent(document, read);
+        content = std::move(read);
+        return ERROR_SUCCESS;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    catch (...)
+    {
+        return ERROR_FUNCTION_FAILED;
+    }
+}
+
+} // namespace AppInfo

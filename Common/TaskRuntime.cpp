@@ -94,21 +94,7 @@ struct CTaskGroup::CState
         if (idle)
             ::WakeAllConditionVariable(&m_idle);
     }
-
-    // Marks a task as ended however its function leaves.
-    class CDoneGuard
-    {
-    public:
-        explicit CDoneGuard(CState& state) noexcept : m_state(state) {}
-        ~CDoneGuard() { m_state.Done(); }
-        CDoneGuard(const CDoneGuard&) = delete;
-        CDoneGuard& operator=(const CDoneGuard&) = delete;
-
-    private:
-        CState& m_state;
-    };
 };
-
 
 CTaskGroup::CTaskGroup() : m_state(std::make_shared<CState>()) {}
 
@@ -128,8 +114,16 @@ bool CTaskGroup::Run(std::function<void()> fn) noexcept
     {
         std::shared_ptr<CState> state = m_state;
         queued = ScheduleTask([state, fn = std::move(fn)]() {
-            CState::CDoneGuard done(*state);
-            fn();
+            // Caught here rather than by ScheduleTask: the task counts as
+            // ended only once its exception has been dealt with entirely.
+            try
+            {
+                fn();
+            }
+            catch (...)
+            {
+            }
+            state->Done();
         });
     }
     catch (...)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -75,12 +76,24 @@ TEST(TaskScheduling, ScheduledTaskRunsOnAnotherThread)
 
 TEST(TaskScheduling, ExceptionsStayInsideTheirTask)
 {
+    // Signals once both throwing tasks are destroyed, i.e. past their catch.
+    struct CLastOneOut
+    {
+        explicit CLastOneOut(HANDLE e) : event(e) {}
+        ~CLastOneOut() { ::SetEvent(event); }
+        HANDLE event;
+    };
+    Common::CHandle thrown = NewEvent();
     Common::CHandle after = NewEvent();
     HANDLE h = after.Get();
-    ASSERT_TRUE(Common::ScheduleTask([]() { throw std::runtime_error("scheduled"); }));
-    ASSERT_TRUE(Common::ScheduleTask([]() { throw 42; }));
+    {
+        auto token = std::make_shared<CLastOneOut>(thrown.Get());
+        ASSERT_TRUE(Common::ScheduleTask([token]() { throw std::runtime_error("scheduled"); }));
+        ASSERT_TRUE(Common::ScheduleTask([token]() { throw 42; }));
+    }
     ASSERT_TRUE(Common::ScheduleTask([h]() { ::SetEvent(h); }));
     EXPECT_TRUE(Signalled(h, kPatienceMs));
+    EXPECT_TRUE(Signalled(thrown.Get(), kPatienceMs));
 
     // A throwing task still counts as ended for its group.
     Common::CTaskGroup group;

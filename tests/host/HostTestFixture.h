@@ -47,10 +47,6 @@ protected:
     std::string Output() const;   // the host's standard output
     std::wstring HostLog() const; // its log file, InstallPath\Logs\VxSvcHost.exe.log
 
-private:
-    std::wstring HostArgs(const std::wstring& eventName, const std::wstring& moduleArgs) const;
-    ::testing::AssertionResult WaitReady(HANDLE ready, HANDLE process);
-
     TestEnv::CInstallFixture m_install;
     TestEnv::CScratchDir m_dir;
     std::wstring m_moduleA;
@@ -61,6 +57,10 @@ private:
     Common::CHandle m_groupHost;
     DWORD m_groupHostPid = 0;
     TestEnv::CChildProcess m_host;  // declared last: ends before the folders go
+
+private:
+    std::wstring HostArgs(const std::wstring& eventName, const std::wstring& moduleArgs) const;
+    ::testing::AssertionResult WaitReady(HANDLE ready, HANDLE process);
 };
 
 } // namespace HostTest

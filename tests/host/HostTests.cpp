@@ -190,3 +190,91 @@ TEST_F(HostStartup, SecondHostWithTheSameNameIsRefused)
     EXPECT_EQ(ERROR_SUCCESS, Host::HostSendCommand(m_name, L"status", text, kCommandTimeoutMs));
     EXPECT_EQ(STILL_ACTIVE, m_host.Wait(0));
 }
+
+namespace
+{
+// Gives this process a console of its own for the host to share, and ignores
+// Ctrl+C here while it exists; puts the standard handles back afterwards.
+class CTestConsole
+{
+public:
+    CTestConsole()
+        : m_in(::GetStdHandle(STD_INPUT_HANDLE)),
+          m_out(::GetStdHandle(STD_OUTPUT_HANDLE)),
+          m_err(::GetStdHandle(STD_ERROR_HANDLE))
+    {
+        ::FreeConsole();
+        m_ok = ::AllocConsole() != FALSE;
+        ::SetConsoleCtrlHandler(nullptr, TRUE);
+    }
+    ~CTestConsole()
+    {
+        ::FreeConsole();
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
+        ::SetStdHandle(STD_INPUT_HANDLE, m_in);
+        ::SetStdHandle(STD_OUTPUT_HANDLE, m_out);
+        ::SetStdHandle(STD_ERROR_HANDLE, m_err);
+    }
+    CTestConsole(const CTestConsole&) = delete;
+    CTestConsole& operator=(const CTestConsole&) = delete;
+    bool IsOk() const { return m_ok; }
+
+private:
+    HANDLE m_in;  // not owned: the process's standard handles
+    HANDLE m_out;
+    HANDLE m_err;
+    bool m_ok = false;
+};
+} // namespace
+
+class HostConsole : public HostTest::CHostFixture
+{
+protected:
+    // Sends the control event to the host's process group; false when the
+    // system refused to deliver it.
+    void StopWith(DWORD ctrlEvent, const char* reason)
+    {
+        CTestConsole console;
+        ASSERT_TRUE(console.IsOk()) << "no console: " << ::GetLastError();
+        ASSERT_TRUE(StartHostInNewGroup(Quote(m_moduleA) + L" " + Quote(m_moduleB)));
+        if (!::GenerateConsoleCtrlEvent(ctrlEvent, m_groupHostPid))
+        {
+            m_refused = ::GetLastError();
+            return;
+        }
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_groupHost.Get(), kExitTimeoutMs));
+        DWORD code = 1;
+        ::GetExitCodeProcess(m_groupHost.Get(), &code);
+        EXPECT_EQ(0u, code);
+
+        // The same clean stop as from the pipe, on the main thread, not on
+        // the thread the console handler runs on.
+        const std::vector<CCall> calls = Calls();
+        ASSERT_EQ(6u, calls.size());
+        ExpectCall(calls[2], "TestModuleB.dll", "uninit", 0);
+        ExpectCall(calls[3], "TestModuleA.dll", "uninit", 0);
+        EXPECT_EQ(calls[0].threadId, calls[2].threadId);
+        EXPECT_EQ(calls[0].threadId, calls[3].threadId);
+        ExpectCall(calls[4], "TestModuleB.dll", "detach-free", 0);
+        ExpectCall(calls[5], "TestModuleA.dll", "detach-free", 0);
+        const std::string output = Output();
+        EXPECT_TRUE(Contains(output, std::string("[VxSvcHost] Stop requested (") + reason + ")")) << output;
+        EXPECT_TRUE(Contains(output, "[VxSvcHost] Stopped")) << output;
+    }
+
+    DWORD m_refused = 0;
+};
+
+TEST_F(HostConsole, CtrlCStopsCleanly)
+{
+    StopWith(CTRL_C_EVENT, "Ctrl+C");
+    EXPECT_EQ(0u, m_refused) << "Ctrl+C could not be sent";
+}
+
+TEST_F(HostConsole, CtrlBreakStopsCleanly)
+{
+    StopWith(CTRL_BREAK_EVENT, "Ctrl+Break");
+    if (m_refused != 0)
+        GTEST_SKIP() << "this system does not deliver Ctrl+Break to a process group (error "
+                     << m_refused << "); Wine 8 delivers Ctrl+C only";
+}

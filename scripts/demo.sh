@@ -43,19 +43,100 @@ ctl host status
 step "3. Service events reach the module (the app manager ignores them)"
 ctl host event 1
 
-step "4. What the module logged"
+step "4. What the module logged at start"
 ctl log
 
 step "5. Registry state the module produced"
 ctl registry
 
-step "6. Stop the host from another process"
+# Stand-in apps: copies of kaleoctl under their own names, each in its own
+# folder; Painter ships an app information file.
+APPS_WIN='C:\KaleoDemoApps'
+APPS=$WINEPREFIX/drive_c/KaleoDemoApps
+rm -rf "$APPS"; mkdir -p "$APPS"/{Racer,Painter,Notes}
+cp "$BIN/kaleoctl.exe" "$APPS/Racer/Racer.exe"
+cp "$BIN/kaleoctl.exe" "$APPS/Painter/Painter.exe"
+cp "$BIN/kaleoctl.exe" "$APPS/Notes/Notes.exe"
+cat >"$APPS/Painter/KaleoAppInfo.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<application>
+  <title>Painter</title>
+  <description>Paints with light</description>
+  <author name="Demo Studio" contact="https://www.vexelzone.example/painter"/>
+  <device_supported keyboard="yes" mouse="yes" homelighting="no"/>
+  <category game="no"/>
+</application>
+XML
+APP_PIDS=()
+start_app() { # name channel-args...
+  local name=$1; shift
+  wine "$APPS_WIN\\$name\\$name.exe" app register --hold "$@" </dev/null >"$RUN/$name.txt" 2>&1 &
+  for _ in $(seq 1 150); do grep -q '^registered\|holding pid' "$RUN/$name.txt" 2>/dev/null && break; sleep 0.2; done
+  tr -d '\r' <"$RUN/$name.txt"
+}
+app_pid() { tr -d '\r' <"$RUN/$1.txt" | sed -n 's/^registered pid \([0-9]*\).*/\1/p' | head -1; }
+kill_app() { local pid; pid=$(app_pid "$1"); echo "killing $1 (pid $pid) without unregistering"; win taskkill /F /PID "$pid" || true; }
+
+step "6. The device side starts listening on the effect rings"
+wine "$INSTALL_WIN\\bin\\kaleoctl.exe" device --models --for 60000 </dev/null >"$RUN/device.txt" 2>&1 &
+DEVICE_PID=$!
+sleep 1
+
+step "7. Racer registers through the control pipe (keyboard and headset)"
+start_app Racer --title "Racer" --desc "A racing game" --author "Demo Games" --contact "https://racer.example" --devices 0x05 --category 2
+ctl table
+
+step "8. Painter registers through the request ring (record from its KaleoAppInfo.xml)"
+start_app Painter --ring
+ctl table
+
+step "9. Notes registers through the control pipe"
+start_app Notes --title "Notes" --author "Demo Tools" --devices 0x01 --category 1
+ctl table
+
+step "10. Records, priority list and who owns the lighting"
+ctl apps
+
+step "11. The active app is killed: the next one in the list takes over"
+ACTIVE=$(tr -d '\r' <<<"$(ctl apps)" | sed -n 's/^Owner: \([^ ]*\).*/\1/p' | head -1)
+kill_app "${ACTIVE%.exe}"
+sleep 2
+ctl table
+ctl apps | grep -E '^Owner|^  *[A-Za-z]+\.exe' || true
+
+step "12. The module is stopped and started again: it revalidates the table"
+wine "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 100000 </dev/null >"$RUN/watch.txt" 2>&1 &
+WATCH_PID=$!
+sleep 1
+ctl host stop
+wait "$HOST_PID" || true
+wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host2.txt" 2>&1 &
+HOST_PID=$!
+ctl host wait --timeout 30000
+ctl log | grep -E 'running apps|still running|not running anymore' || true
+ctl table
+
+step "13. The last apps exit: the lighting is released (13) and the headset record posted"
+for app in Racer Painter Notes; do
+  [ "$app" = "${ACTIVE%.exe}" ] && continue
+  kill_app "$app"
+done
+sleep 2
+ctl table
+ctl log | grep -E 'Number of apps left running' | tail -3 || true
+
+step "14. What the device side decoded"
+sleep 1
+kill "$DEVICE_PID" 2>/dev/null || true
+win "$INSTALL_WIN\\bin\\kaleoctl.exe" device --count 0 --for 1 >/dev/null 2>&1 || true
+tr -d '\r' <"$RUN/device.txt" | tail -40
+
+step "15. Stop the host from another process"
 ctl host stop
 wait "$HOST_PID" && rc=0 || rc=$?
 HOST_PID=
+kill "$WATCH_PID" 2>/dev/null || true
 echo "host exited with code $rc"
-echo "--- host console output"
-tr -d '\r' <"$RUN/host.txt"
 echo "--- last log lines"
-ctl log --tail 4
+ctl log --tail 6
 exit "$rc"

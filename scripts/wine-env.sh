@@ -8,7 +8,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Starts the wineserver and Wine's own system processes with their output on
 # /dev/null, so no later process inherits a pipe of ours.
 wine_start() {
-  wineserver -p
+  wineserver -p 2>/dev/null || true  # already running is fine
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 

@@ -1,11 +1,164 @@
+// The global effect: which records the device side gets when the lighting
+// owner changes, and the active-app thread that switches it.
 #include "AppManager.h"
 
-void CAppManager::SetGlobalEffect(Common::_EFFECTYPE, std::wstring)
+#include <mutex>
+
+#include "EffectRings.h"
+#include "GlobalSecurity.h"
+#include "LogWriter.h"
+#include "NamedEvents.h"
+#include "ProcessName.h"
+#include "Registry.h"
+
+using namespace Common;
+
+namespace
 {
+constexpr size_t kRowNameChars = sizeof(CAppData::_APPDATATYPE::szName) / sizeof(wchar_t);
+
+// An app's record is the key named by its executable file name directly
+// below the Apps key. Names come from the shared table and from callers: one
+// with a separator would reach other keys, so only plain file names pass.
+bool IsPlainAppName(const std::wstring& name) noexcept
+{
+    if (name.empty() || name.size() > REG_KEY_NAME_MAX_CHARS || name == L"." || name == L"..")
+        return false;
+    for (const wchar_t c : name)
+        if (c == L'\\' || c == L'/' || c == L'\0')
+            return false;
+    return true;
 }
 
-DWORD CAppManager::DoMonitorActiveApp(DWORD*)
+DWORD OpenAppRecord(const std::wstring& name, CRegKey& key)
 {
-    ::WaitForSingleObject(m_stopEvent.Get(), INFINITE);
-    return ERROR_SUCCESS;
+    const std::wstring path = std::wstring(KALEO_APPS_KEY) + L"\\" + name;
+    return static_cast<DWORD>(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KALEO_ALL_ACCESS, key.Put()));
+}
+
+// The global switch: "Enable" of the Apps key itself, 0 when unreadable.
+DWORD ReadGlobalEnable()
+{
+    CRegKey apps;
+    DWORD value = 0;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_APPS_KEY, 0, KALEO_ALL_ACCESS, apps.Put()) == ERROR_SUCCESS)
+        ReadDwordValue(apps.Get(), L"Enable", value);
+    return value;
+}
+
+// Name of the first listed row of the active app; empty when none.
+std::wstring ActiveAppName(const CAppData::_APPTABLE& table, int count)
+{
+    const DWORD active = table.rows[0].dwProcessId;
+    if (active == 0)
+        return std::wstring();
+    for (int i = 1; i <= count && i <= APP_TABLE_MAX_ROWS; ++i)
+        if (table.rows[i].dwProcessId == active)
+            return FieldText(table.rows[i].szName, kRowNameChars);
+    return std::wstring();
+}
+
+// The next effect of the active-app thread, or 0 for none.
+_EFFECTYPE NextEffect(bool enabled, DWORD lastEffect)
+{
+    if (enabled)
+        return lastEffect == EFFECT_OWNED_A ? EFFECT_OWNED_B : EFFECT_OWNED_A;
+    return lastEffect == EFFECT_RELEASED ? 0 : EFFECT_RELEASED;
+}
+} // namespace
+
+void CAppManager::SetGlobalEffect(_EFFECTYPE effect, std::wstring appFileName)
+{
+    try
+    {
+        if (!IsPlainAppName(appFileName))
+        {
+            KLOG(LOG_ERROR, L"[AppManager] SetGlobalEffect(%d): app name of %d characters rejected", effect,
+                 static_cast<int>(appFileName.size()));
+            return;
+        }
+        DWORD devices = 0;
+        {
+            std::lock_guard<CRecursiveLock> guard(m_stateLock);
+            CRegKey record;
+            if (OpenAppRecord(appFileName, record) != ERROR_SUCCESS)
+                return;
+            // Missing or malformed: no device class.
+            ReadDwordValue(record.Get(), L"DevicesSupported", devices);
+        }
+        KLOG(LOG_INFO, L"[AppManager] SetGlobalEffect(%d, %s) devices = 0x%02X", effect, appFileName.c_str(),
+             devices);
+        // The rings are written outside the state lock: the model rings are
+        // written by parallel tasks this thread waits for.
+        if (m_pEffectRings)
+            m_pEffectRings->WriteGlobalEffect(devices, effect);
+        if (effect == EFFECT_RELEASED || effect == EFFECT_RELEASED_ALT)
+            PulseNamedEvent(Effects::RELEASED_EVENT);
+        PulseNamedEvent(Effects::GLOBAL_EFFECT_EVENT);
+    }
+    catch (...)
+    {
+        KLOG(LOG_ERROR, L"[AppManager] SetGlobalEffect(%d) failed", effect);
+    }
+}
+
+DWORD CAppManager::DoMonitorActiveApp(DWORD* lastEffect)
+{
+    DWORD localEffect = 0;
+    DWORD& state = lastEffect ? *lastEffect : localEffect;
+    if (!m_stopEvent)
+        return ERROR_INVALID_HANDLE;
+
+    CHandle changed(::OpenEventW(EVENT_ALL_ACCESS, FALSE, APPS_CHANGED_EVENT));
+    if (!changed)
+    {
+        CGlobalSecurity security;
+        security.Build();  // default security when it cannot be built
+        changed.Reset(::CreateEventW(security.Attributes(), TRUE, FALSE, APPS_CHANGED_EVENT));
+    }
+    if (!changed)
+        return CLogWriter::GetInstance()->LogErrorCode(::GetLastError(), __LINE__);
+
+    // The stop event first: when both are set, stopping wins.
+    const HANDLE waits[2] = {m_stopEvent.Get(), changed.Get()};
+    for (;;)
+    {
+        const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (waited == WAIT_OBJECT_0)
+            return ERROR_SUCCESS;
+        if (waited != WAIT_OBJECT_0 + 1)
+            return CLogWriter::GetInstance()->LogErrorCode(::GetLastError(), __LINE__);
+
+        // One bad round must not end the thread: the next pulse tries again.
+        try
+        {
+            std::wstring name;
+            DWORD globalEnable = 0;
+            DWORD appEnable = 0;
+            {
+                std::lock_guard<CRecursiveLock> guard(m_stateLock);
+                const int count = TableCount();
+                const CAppData::_APPTABLE* table = AttachedTable();
+                if (!table || count <= 0)
+                    continue;
+                globalEnable = ReadGlobalEnable();
+                name = ActiveAppName(*table, count);
+                if (!IsPlainAppName(name))
+                    continue;
+                CRegKey record;
+                if (OpenAppRecord(name, record) != ERROR_SUCCESS ||
+                    ReadDwordValue(record.Get(), L"Enable", appEnable) != ERROR_SUCCESS)
+                    continue;
+            }
+            const _EFFECTYPE next = NextEffect(globalEnable == 1 && appEnable == 1, state);
+            if (next == 0)
+                continue;
+            SetGlobalEffect(next, name);
+            state = next;
+        }
+        catch (...)
+        {
+            KLOG(LOG_ERROR, L"[AppManager] Active-app round failed");
+        }
+    }
 }

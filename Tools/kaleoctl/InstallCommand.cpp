@@ -84,11 +84,21 @@ int CmdInstall(const CArgs& argsIn)
         Console::Error(L"install: cannot write the registry (%lu)\n", rc);
         return 1;
     }
+    // The SDK ships with the lighting enabled; a user's later choice stays.
+    DWORD enable = 0;
+    if (RegGetDword(KALEO_APPS_KEY, L"Enable", enable) != ERROR_SUCCESS)
+    {
+        CRegKey apps;
+        enable = 1;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_APPS_KEY, 0, KALEO_ALL_ACCESS, apps.Put()) == ERROR_SUCCESS)
+            ::RegSetValueExW(apps.Get(), L"Enable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                             sizeof(enable));
+    }
     Console::Print(L"installed: %s\n", path.c_str());
     Console::Print(L"  InstallPath = %s\n", path.c_str());
     Console::Print(L"  folders     = Logs, bin\n");
     Console::Print(L"  catalogue   = %s\n", catalogue.c_str());
-    Console::Print(L"  apps key    = HKLM\\%s\n", KALEO_APPS_KEY);
+    Console::Print(L"  apps key    = HKLM\\%s (Enable = %lu)\n", KALEO_APPS_KEY, enable);
     return 0;
 }
 

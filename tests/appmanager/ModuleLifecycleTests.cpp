@@ -15,7 +15,11 @@ namespace
 const wchar_t kAppsKey[] = L"Software\\Vexel Kaleo SDK\\Apps";
 const wchar_t kControlPipe[] = L"\\\\.\\pipe\\88756D22-EF7D-4755-8F3C-FAE2CFE2B34A";
 
-int CountOwnThreads()
+// Threads of this process, once the count has settled: stop watchers start
+// on the thread pool a moment after the module's own threads.
+int CountOwnThreads();
+
+int CountOwnThreadsNow()
 {
     Common::CHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry{};
@@ -25,6 +29,20 @@ int CountOwnThreads()
         if (entry.th32OwnerProcessID == ::GetCurrentProcessId())
             ++count;
     return count;
+}
+
+int CountOwnThreads()
+{
+    int last = CountOwnThreadsNow();
+    for (int i = 0; i < 20; ++i)
+    {
+        ::Sleep(25);
+        const int now = CountOwnThreadsNow();
+        if (now == last)
+            return now;
+        last = now;
+    }
+    return last;
 }
 
 // The module DLL, loaded and resolved like the host does.
@@ -72,11 +90,12 @@ TEST_F(ModuleLifecycle, InitTwiceStartsEachThreadOnce)
     const int before = CountOwnThreads();
     EXPECT_EQ(0, m_dll.Init(0));
     const int running = CountOwnThreads();
-    EXPECT_EQ(before + 3, running);
+    EXPECT_GE(running, before + 3);
     EXPECT_EQ(0, m_dll.Init(0));
     EXPECT_EQ(running, CountOwnThreads());
     EXPECT_EQ(0, m_dll.UnInit(0));
-    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000)) << "worker threads left running";
+    // The module's three threads are gone; idle pool threads may stay.
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000)) << "worker threads left running";
 }
 
 TEST_F(ModuleLifecycle, UnInitWithoutInitDoesNothing)
@@ -98,14 +117,15 @@ TEST_F(ModuleLifecycle, ServiceEventsAreIgnored)
 
 TEST_F(ModuleLifecycle, RestartsAfterUnInit)
 {
-    const int before = CountOwnThreads();
     for (int round = 0; round < 3; ++round)
     {
+        const int before = CountOwnThreads();
         ASSERT_EQ(0, m_dll.Init(0));
-        EXPECT_EQ(before + 3, CountOwnThreads()) << "round " << round;
+        const int running = CountOwnThreads();
+        EXPECT_GE(running, before + 3) << "round " << round;
         ASSERT_EQ(0, m_dll.UnInit(0));
+        EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000)) << "round " << round;
     }
-    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
 }
 
 TEST_F(ModuleLifecycle, PriorityListCreatedEmptyWhenAbsent)
@@ -141,7 +161,7 @@ TEST_F(ModuleLifecycle, WithoutAppsKeyNoChannelRuns)
     RegDeleteTreeW32(kAppsKey);
     const int before = CountOwnThreads();
     EXPECT_EQ(0, m_dll.Init(0));
-    EXPECT_EQ(before, CountOwnThreads());
+    EXPECT_EQ(before, CountOwnThreads()) << "no thread without the Apps key";
     EXPECT_FALSE(::WaitNamedPipeW(kControlPipe, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError());
     EXPECT_FALSE(RegKeyExists(kAppsKey)) << "the module must not create the Apps key";
@@ -170,26 +190,29 @@ TEST(AppManagerObject, StopsEveryThreadItStarted)
 {
     CInstallFixture install;
     RegWriteString(kAppsKey, L"PriorityList", L"");
-    const int before = CountOwnThreads();
+    int running = 0;
     {
         CAppManager manager;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
         EXPECT_TRUE(manager.HasWorkerThreads());
+        running = CountOwnThreads();
         manager.UnInit();
         EXPECT_FALSE(manager.HasWorkerThreads());
         EXPECT_EQ(nullptr, manager.StopEvent());
+        EXPECT_EQ(0u, manager.PendingTasks()) << "stop watchers still running";
     }
-    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000));
 }
 
 TEST(AppManagerObject, DestroyedWhileRunningStopsFirst)
 {
     CInstallFixture install;
     RegWriteString(kAppsKey, L"PriorityList", L"");
-    const int before = CountOwnThreads();
+    int running = 0;
     {
         CAppManager manager;
         manager.Init();
+        running = CountOwnThreads();
     }
-    EXPECT_TRUE(WaitFor([&] { return CountOwnThreads() == before; }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000));
 }

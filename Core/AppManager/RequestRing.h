@@ -1,0 +1,94 @@
+#pragma once
+// The registration request channels' fixed names and layouts, and the
+// request ring the module serves.
+//
+// The ring is a small shared section that apps write and the module reads:
+// a write index (the slot the next request goes to), a reserved word and ten
+// slots of {process id, request}. A client fills the slot, advances the index
+// and pulses the wake-up event. Every field comes from other processes: the
+// module reads the index through WriteIndex(), which never hands out a value
+// that cannot address a slot.
+#include <windows.h>
+#include <cstddef>
+#include <cstdint>
+
+#include "Handles.h"
+
+namespace Common
+{
+
+constexpr wchar_t REQUEST_RING_NAME[] = L"Global\\{D41D8537-2D95-4AD2-8A77-51DC00946366}";
+// Pulsed by clients after they wrote a slot; created (manual reset) or
+// opened by the ring server, never reset by it.
+constexpr wchar_t REQUEST_RING_EVENT[] = L"Global\\{DA5A60F0-A3C5-4335-A039-BCC6136C61A3}";
+// Message pipe carrying whole registration blocks (_REGISTERDATATYPE).
+constexpr wchar_t CONTROL_PIPE_NAME[] = L"\\\\.\\pipe\\88756D22-EF7D-4755-8F3C-FAE2CFE2B34A";
+
+constexpr uint32_t REQUEST_RING_SLOTS = 10;
+// Request value of a registration; every other value unregisters.
+constexpr uint32_t REQUEST_REGISTER = 1;
+
+#pragma pack(push, 4)
+struct _REQUESTSLOT
+{
+    uint32_t dwProcessId;
+    uint32_t dwRequest;
+    uint32_t dwReserved[2];
+};
+
+struct _REQUESTRING
+{
+    uint32_t dwWriteIndex;  // 0..9 when written by a well-behaved client
+    uint32_t dwReserved;
+    _REQUESTSLOT slots[REQUEST_RING_SLOTS];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(_REQUESTSLOT) == 16, "request slot layout");
+static_assert(offsetof(_REQUESTSLOT, dwRequest) == 4, "request slot layout");
+static_assert(offsetof(_REQUESTSLOT, dwReserved) == 8, "request slot layout");
+static_assert(offsetof(_REQUESTRING, dwReserved) == 4, "request ring layout");
+static_assert(offsetof(_REQUESTRING, slots) == 8, "request ring layout");
+static_assert(sizeof(_REQUESTRING) == 168, "request ring layout");
+
+constexpr DWORD REQUEST_RING_SIZE = sizeof(_REQUESTRING);
+
+} // namespace Common
+
+// One request as the server takes it out of a slot.
+struct CRingRequest
+{
+    DWORD dwProcessId = 0;
+    DWORD dwRequest = 0;
+};
+
+class CAppManagerData
+{
+public:
+    CAppManagerData() = default;
+    CAppManagerData(const CAppManagerData&) = delete;
+    CAppManagerData& operator=(const CAppManagerData&) = delete;
+
+    // Opens the section, or creates it (global-object security; a new
+    // section is all zeros). 0 or the Win32 error; on failure the object
+    // holds nothing.
+    DWORD Attach();
+    bool IsValid() const { return m_pData.IsValid(); }
+
+    // The write index, read once from the section. A value above 9 cannot
+    // address a slot: it is logged, replaced by 0 in the section (unless a
+    // client changed it meanwhile) and 0 is returned.
+    DWORD WriteIndex();
+
+    // Takes the request out of a slot (index 0..9; others are refused) and
+    // clears its process id, so a stray wake-up cannot replay it. False when
+    // the slot holds no request (process id 0).
+    bool TakeRequest(DWORD index, CRingRequest& request);
+
+    // The mapped ring; null until attached.
+    Common::_REQUESTRING* Ring() const { return static_cast<Common::_REQUESTRING*>(m_pData.Get()); }
+
+private:
+    Common::CHandle m_mapping;
+    Common::CMappedView m_pData;
+};

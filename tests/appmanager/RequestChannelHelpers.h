@@ -1,0 +1,101 @@
+#pragma once
+// Pieces of the request channel tests: a manager that records what its
+// channels asked of it, raw clients of the ring and the pipe, and a fixture
+// with a running manager, a scratch folder and the operator tool.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string>
+#include <vector>
+
+#include "AppManagerTestSupport.h"
+#include "RequestRing.h"
+
+namespace ChannelTest
+{
+
+// Milliseconds on a steady clock finer than the tick count.
+double NowMs();
+
+// One call the channels made on the manager.
+struct CCall
+{
+    enum Kind { REGISTER_PID, REGISTER_BLOCK, UNREGISTER } kind;
+    DWORD pid;
+    BOOL result;
+    double atMs;  // NowMs() when the call came in
+    std::wstring title, description, author, contact;
+    DWORD devices, category;
+};
+
+// The manager with its request operations recorded on their way in.
+class CRecordingManager : public CAppManager
+{
+public:
+    using CAppManager::Register;
+    ~CRecordingManager() override { UnInit(); }  // no call may arrive half destroyed
+
+    BOOL Register(const _REGISTERDATATYPE* data) override;
+    BOOL Register(DWORD processId) override;
+    BOOL Unregister(DWORD processId) override;
+
+    std::vector<CCall> Calls() const;
+    // Waits until at least n calls arrived; false on time-out.
+    bool WaitForCalls(size_t n, DWORD timeoutMs) const;
+
+private:
+    void Add(const CCall& call);
+    mutable Common::CRecursiveLock m_callsLock;
+    std::vector<CCall> m_calls;
+};
+
+// The request ring, mapped by the test as a client (or a hostile writer).
+class CTestRing
+{
+public:
+    CTestRing();  // opens the ring; fails the test when it does not exist
+    Common::_REQUESTRING* Ring() const { return static_cast<Common::_REQUESTRING*>(m_view.Get()); }
+    DWORD Index() const;
+    void SetIndex(DWORD index);
+    // Writes the slot at the write index and advances it, as a client does;
+    // returns the slot written.
+    DWORD Push(DWORD pid, DWORD request);
+    static void Pulse();
+
+private:
+    Common::CHandle m_mapping;
+    Common::CMappedView m_view;
+};
+
+_REGISTERDATATYPE MakeBlock(DWORD pid, DWORD request, const wchar_t* title = L"");
+
+// Opens the control pipe (waiting for a free instance up to timeoutMs).
+Common::CHandle OpenControlPipe(DWORD timeoutMs);
+// Writes one message into the control pipe; waits until it has been read.
+bool SendPipeMessage(const void* data, DWORD size, DWORD timeoutMs = 15000);
+
+// A running recording manager in this process, a scratch folder for stand-in
+// executables, the module's log and the shared table as others see it.
+class CChannelFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Copy of a build output (kaleoctl.exe, IdleApp.exe) under another name.
+    std::wstring CopyAs(const wchar_t* binary, const std::wstring& name);
+    // Runs kaleoctl (or a copy of it) to its end; output into *output.
+    DWORD RunTool(const std::wstring& exe, const std::wstring& args, std::string* output = nullptr,
+                  DWORD timeoutMs = 30000);
+    DWORD Kaleoctl(const std::wstring& args, std::string* output = nullptr);
+    std::wstring Log() const;
+    bool WaitForLog(const std::wstring& text, DWORD timeoutMs, size_t times = 1) const;
+    // Calls of a kind for a pid.
+    size_t CallsOf(CCall::Kind kind, DWORD pid) const;
+
+    AppTest::CAppsInstall m_install;
+    TestEnv::CScratchDir m_scratch;
+    std::unique_ptr<CRecordingManager> m_manager;
+    AppTest::CTableView m_table;
+};
+
+} // namespace ChannelTest

@@ -105,7 +105,7 @@ ctl table
 ctl apps | grep -E '^Owner|^  *[A-Za-z]+\.exe' || true
 
 step "12. The module is stopped and started again: it revalidates the table"
-wine "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 100000 </dev/null >"$RUN/watch.txt" 2>&1 &
+wine "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 60000 </dev/null >"$RUN/watch.txt" 2>&1 &
 WATCH_PID=$!
 sleep 1
 ctl host stop

@@ -129,7 +129,13 @@ step "14. What the device side decoded"
 sleep 1
 kill "$DEVICE_PID" 2>/dev/null || true
 win "$INSTALL_WIN\\bin\\kaleoctl.exe" device --count 0 --for 1 >/dev/null 2>&1 || true
-tr -d '\r' <"$RUN/device.txt" | tail -40
+tr -d '\r' <"$RUN/device.txt" >"$RUN/device-clean.txt"
+echo "$(grep -c '^record' "$RUN/device-clean.txt") records decoded; records per ring:"
+sed -n 's/^record ring=\([a-z0-9]*\).*/\1/p' "$RUN/device-clean.txt" | sort | uniq -c
+echo "the first records (Racer takes the lighting):"
+grep '^record' "$RUN/device-clean.txt" | head -12
+echo "the last-app records (headset 0x40510 type 10, then release 13):"
+grep -A12 'code=0x00040510' "$RUN/device-clean.txt" | head -13
 
 step "15. Stop the host from another process"
 ctl host stop

@@ -96,6 +96,7 @@ private:
     static DWORD WINAPI PipeThreadProc(LPVOID param);
     static DWORD WINAPI ActiveAppThreadProc(LPVOID param);
 
+    BOOL CompleteRegistration(DWORD processId, const std::wstring& fullPath, const _REGISTERDATATYPE* block);
     // Starts DoMonitorProcess for the process on the task group.
     void StartMonitor(DWORD processId);
     // The exit steps of a watched process.

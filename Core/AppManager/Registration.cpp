@@ -48,6 +48,25 @@ void CAppManager::StartMonitor(DWORD processId)
         KLOG(LOG_ERROR, L"[AppManager] Cannot start the monitor of pid %d", processId);
 }
 
+// The steps both forms share once the process is known: its record (from
+// the block, or from its app information file), the priority list, its row,
+// the active app, the notifications, its monitor and its map entry.
+BOOL CAppManager::CompleteRegistration(DWORD processId, const std::wstring& fullPath, const _REGISTERDATATYPE* block)
+{
+    const std::wstring fileName = FileNamePart(fullPath);
+    if (block)
+        SetAppInfo(*block);
+    else
+        LoadAppInfo(processId, fullPath);
+    AddToPriorityList(fileName);
+    UpdateAppList(fileName, processId, TRUE);
+    UpdateActiveApp(processId);
+    PulseRegistrationEvents();
+    StartMonitor(processId);
+    m_registeredApps[processId] = CAppEntry{processId, fileName};
+    return TRUE;
+}
+
 BOOL CAppManager::Register(DWORD processId)
 {
     KLOG(LOG_INFO, L"[AppManager] Register app with pid = %d", processId);
@@ -59,17 +78,7 @@ BOOL CAppManager::Register(DWORD processId)
     else if (GetProcessFileName(processId, fullPath) == 0)
         KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName() returns %d", ::GetLastError());
     else
-    {
-        const std::wstring fileName = FileNamePart(fullPath);
-        LoadAppInfo(processId, fullPath);
-        AddToPriorityList(fileName);
-        UpdateAppList(fileName, processId, TRUE);
-        UpdateActiveApp(processId);
-        PulseRegistrationEvents();
-        StartMonitor(processId);
-        m_registeredApps[processId] = CAppEntry{processId, fileName};
-        result = TRUE;
-    }
+        result = CompleteRegistration(processId, fullPath, nullptr);
     KLOG(LOG_INFO, L"[AppManager] [Register1] Number of apps running = %d", TableCount());
     return result;
 }
@@ -100,17 +109,7 @@ BOOL CAppManager::Register(const _REGISTERDATATYPE* data)
         if (GetProcessFileName(processId, fullPath) == 0)
             KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName() returns %d", ::GetLastError());
         else
-        {
-            const std::wstring fileName = FileNamePart(fullPath);
-            SetAppInfo(block);
-            AddToPriorityList(fileName);
-            UpdateAppList(fileName, processId, TRUE);
-            UpdateActiveApp(processId);
-            PulseRegistrationEvents();
-            StartMonitor(processId);
-            m_registeredApps[processId] = CAppEntry{processId, fileName};
-            result = TRUE;
-        }
+            result = CompleteRegistration(processId, fullPath, &block);
     }
     KLOG(LOG_INFO, L"[AppManager] [Register2] Number of apps running = %d", TableCount());
     return result;

@@ -74,7 +74,14 @@ CScratchDir::CScratchDir()
 
 CScratchDir::~CScratchDir()
 {
-    DeleteFolderTree(m_path);
+    // A child that just ended may still hold a file for a moment.
+    for (int attempt = 0; attempt < 20; ++attempt)
+    {
+        DeleteFolderTree(m_path);
+        if (!FileExists(m_path))
+            return;
+        ::Sleep(50);
+    }
 }
 
 // ---------------------------------------------------------------------------

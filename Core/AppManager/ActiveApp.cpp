@@ -137,11 +137,16 @@ void CAppManager::UpdateActiveApp(DWORD processId)
             CRegKey apps;
             if (OpenAppsKey(apps) != ERROR_SUCCESS)
                 return;
+            // Row 0 is written once, with the result: other processes read
+            // it at any time and must not see a passing 0 while a winner
+            // is being chosen.
             const DWORD oldActive = ActiveProcessId();
-            SetActiveProcessId(0);
             std::wstring list;
             if (ReadListValue(apps.Get(), list) != ERROR_SUCCESS)
+            {
+                SetActiveProcessId(0);
                 return;
+            }
             for (const std::wstring& entry : SplitList(list))
             {
                 if (!IsProbeableEntry(entry))
@@ -156,6 +161,7 @@ void CAppManager::UpdateActiveApp(DWORD processId)
                     SetGlobalEffect(EFFECT_OWNED_B, result.strRowName);
                 return;
             }
+            SetActiveProcessId(0);
             KLOG(LOG_INFO, L"[AppManager] No active app");
             return;
         }

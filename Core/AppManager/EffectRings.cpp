@@ -192,9 +192,7 @@ void CEffectRings::WriteModelRings(_EFFECTYPE effect) noexcept
     {
         // Each task takes only its own ring's lock, so this may run while the
         // caller holds any of the manager's locks.
-        ParallelInvoke([&] { m_models[0]->WriteEffect(effect); }, [&] { m_models[1]->WriteEffect(effect); },
-                       [&] { m_models[2]->WriteEffect(effect); }, [&] { m_models[3]->WriteEffect(effect); },
-                       [&] { m_models[4]->WriteEffect(effect); }, [&] { m_models[5]->WriteEffect(effect); });
+        for (auto& m : m_models) m->WriteEffect(effect);
     }
     catch (...)
     {

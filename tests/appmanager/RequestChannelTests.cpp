@@ -76,12 +76,12 @@ TEST_F(RequestChannels, RingRegistersAndUnregistersByProcessId)
     std::string output;
     ASSERT_EQ(0u, Kaleoctl(L"app register --ring --pid " + Pid(app.Pid()), &output)) << output;
     EXPECT_NE(std::string::npos, output.find("through the request ring")) << output;
-    EXPECT_EQ(1u, CallsOf(CCall::REGISTER_PID, app.Pid()));
+    EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::REGISTER_PID, app.Pid()) == 1; }, 5000));
     std::string table = PrintedTable();
     EXPECT_NE(std::string::npos, table.find(RowLine(1, app.Pid(), "ringapp.exe"))) << table;
 
     ASSERT_EQ(0u, Kaleoctl(L"app unregister --ring --pid " + Pid(app.Pid()), &output)) << output;
-    EXPECT_EQ(1u, CallsOf(CCall::UNREGISTER, app.Pid()));
+    EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::UNREGISTER, app.Pid()) == 1; }, 5000));
     table = PrintedTable();
     EXPECT_NE(std::string::npos, table.find("app table: 0 app(s)")) << table;
     EXPECT_EQ(0u, m_manager->RegisteredCount());

@@ -187,17 +187,15 @@ void CEffectRings::WriteGlobalEffect(DWORD devicesSupported, _EFFECTYPE effect) 
 
 void CEffectRings::WriteModelRings(_EFFECTYPE effect) noexcept
 {
-    static_assert(Effects::MODEL_RING_COUNT == 6, "one task per model ring");
-    try
-    {
-        // Each task takes only its own ring's lock, so this may run while the
-        // caller holds any of the manager's locks.
-        for (auto& m : m_models) m->WriteEffect(effect);
-    }
-    catch (...)
-    {
-        KLOG(LOG_ERROR, L"[AppManager] Model rings not written: parallel tasks failed");
-    }
+    // Written here, one after another, not by pool tasks this thread would
+    // wait for: callers hold the manager's state lock, and every registered
+    // app keeps a pool thread blocked in its monitor. With the pool at its
+    // thread limit (about 480 under Wine, reachable by registering one
+    // process again and again) such tasks never start, and the module would
+    // hang with the lock held. Six plain records cost well under a
+    // millisecond on one thread.
+    for (const std::unique_ptr<CKaleoModelData>& model : m_models)
+        model->WriteEffect(effect);
 }
 
 void CEffectRings::WriteHeadsetRecord(DWORD deviceCode, _EFFECTYPE effect) noexcept

@@ -172,7 +172,8 @@ public:
 
     // The records of one global effect, in this order: the device-class
     // rings whose "DevicesSupported" bit is set, home lighting (type 13 when
-    // its bit is clear), the six model rings in parallel, the general ring.
+    // its bit is clear), the six model rings, the general ring. Runs on the
+    // calling thread only: it never waits for another thread or task.
     void WriteGlobalEffect(DWORD devicesSupported, Common::_EFFECTYPE effect) noexcept;
 
     // One record into the headset ring (posted when the last app is gone).

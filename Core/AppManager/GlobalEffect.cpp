@@ -88,8 +88,8 @@ void CAppManager::SetGlobalEffect(_EFFECTYPE effect, std::wstring appFileName)
         }
         KLOG(LOG_INFO, L"[AppManager] SetGlobalEffect(%d, %s) devices = 0x%02X", effect, appFileName.c_str(),
              devices);
-        // The rings are written outside the state lock: the model rings are
-        // written by parallel tasks this thread waits for.
+        // The rings have locks of their own; other operations need not wait
+        // for a megabyte of ring writes.
         if (m_pEffectRings)
             m_pEffectRings->WriteGlobalEffect(devices, effect);
         if (effect == EFFECT_RELEASED || effect == EFFECT_RELEASED_ALT)

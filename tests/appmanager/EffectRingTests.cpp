@@ -306,3 +306,52 @@ TEST_F(EffectRing, ConcurrentWritersKeepEveryRecordWhole)
         EXPECT_EQ(0u, mixed) << "slot " << slot << " mixes two writers";
     }
 }
+
+TEST_F(EffectRing, GlobalEffectNeedsNoPoolThread)
+{
+    // Every registered app keeps a pool thread blocked in its monitor, and
+    // the effect is set with the manager's lock held: the writes must get
+    // done even when the pool can start no further thread. Everything the
+    // check needs is set up first; nothing may create a thread while the
+    // process is out of them.
+    CRingView models[Effects::MODEL_RING_COUNT];
+    for (DWORD i = 0; i < Effects::MODEL_RING_COUNT; ++i)
+        ASSERT_TRUE(models[i].Create(std::wstring(L"Global\\") + Effects::MODEL_RINGS[i].guid,
+                                     Effects::MODEL_SECTION_SIZE));
+    CEffectRings rings;
+    Common::CHandle start(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Common::CHandle gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        ::WaitForSingleObject(start.Get(), INFINITE);
+        rings.WriteGlobalEffect(0xBF, Common::EFFECT_OWNED_A);
+        done = true;
+    });
+
+    std::atomic<int> blocked{0};
+    Common::CTaskGroup monitors;
+    for (int i = 0; i < 600; ++i)
+        monitors.Run([&] {
+            ++blocked;
+            ::WaitForSingleObject(gate.Get(), INFINITE);
+        });
+    // The pool grows until the process can start no more threads.
+    int seen = -1;
+    while (seen != blocked)
+    {
+        seen = blocked;
+        ::Sleep(300);
+    }
+    ::SetEvent(start.Get());
+    const ULONGLONG until = ::GetTickCount64() + 10000;
+    while (!done && ::GetTickCount64() < until)
+        ::Sleep(10);
+    const bool finished = done;
+    ::SetEvent(gate.Get());
+    writer.join();
+    monitors.Wait();
+
+    EXPECT_TRUE(finished) << "the effect waited for a pool thread (" << seen << " blocked)";
+    for (DWORD i = 0; i < Effects::MODEL_RING_COUNT; ++i)
+        EXPECT_EQ(1u, models[i].WriteIndex()) << "model " << i;
+}

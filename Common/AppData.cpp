@@ -1,26 +1,27 @@
 #include "AppData.h"
 
 #include <cstring>
-#include "GlobalSecurity.h"
 #include "LogWriter.h"
 
 namespace Common
 {
 
+// A handle held without a view belongs to an attach whose map failed (for
+// example a section another process made too small). Both steps then drop
+// it and attach by name again, so one failed map does not leave the module
+// without the table for the rest of its run.
+
 BOOL CAppData::Open()
 {
-    if (m_mapping)
+    if (m_section.IsMapped())
         return FALSE;
-    m_mapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, APP_TABLE_NAME));
-    if (!m_mapping)
+    const DWORD opened = m_section.Open(APP_TABLE_NAME, APP_TABLE_SIZE);
+    if (opened != ERROR_SUCCESS)
     {
-        KLOG(LOG_ERROR, L"[AppData] Error opening file (%d)", ::GetLastError());
-        return FALSE;
-    }
-    m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, APP_TABLE_SIZE));
-    if (!m_view)
-    {
-        KLOG(LOG_ERROR, L"[AppData] Error mapping file (%d)", ::GetLastError());
+        if (m_section.HasHandle())
+            KLOG(LOG_ERROR, L"[AppData] Error mapping file (%d)", opened);
+        else
+            KLOG(LOG_ERROR, L"[AppData] Error opening file (%d)", opened);
         return FALSE;
     }
     KLOG(LOG_INFO, L"[AppData] File mapped successfully");
@@ -29,40 +30,28 @@ BOOL CAppData::Open()
 
 BOOL CAppData::Create()
 {
-    if (m_mapping)
-    {
-        if (m_view)
-            return TRUE;
-        m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, APP_TABLE_SIZE));
-        if (!m_view)
-        {
-            KLOG(LOG_ERROR, L"[AppData] Error mapping file! (%d)", ::GetLastError());
-            return FALSE;
-        }
+    if (m_section.IsMapped())
         return TRUE;
-    }
-
-    CGlobalSecurity security;
-    SECURITY_ATTRIBUTES* attributes = security.Build() == ERROR_SUCCESS ? security.Attributes() : nullptr;
-    m_mapping.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, APP_TABLE_SIZE,
-                                         APP_TABLE_NAME));
-    if (!m_mapping)
+    bool created = false;
+    const DWORD rc = m_section.Create(APP_TABLE_NAME, APP_TABLE_SIZE, &created);
+    if (!m_section.HasHandle())
     {
-        KLOG(LOG_ERROR, L"[AppData] Error creating file! (%d)", ::GetLastError());
+        KLOG(LOG_ERROR, L"[AppData] Error creating file! (%d)", rc);
         return FALSE;
     }
-    // Another process may have created the section between the open and
-    // this call; its content is then live data and must not be wiped.
-    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, APP_TABLE_SIZE));
-    if (!m_view)
+    if (rc != ERROR_SUCCESS)
+    {
+        KLOG(LOG_ERROR, L"[AppData] Error mapping file! (%d)", rc);
         return FALSE;
-    if (existed)
+    }
+    // A section another process made between the open and this call holds
+    // live data and is kept as it is.
+    if (!created)
     {
         KLOG(LOG_INFO, L"[AppData] File mapped successfully");
         return TRUE;
     }
-    std::memset(m_view.Get(), 0, APP_TABLE_SIZE);
+    std::memset(m_section.View(), 0, APP_TABLE_SIZE);
     KLOG(LOG_INFO, L"[AppData] File created and mapped successfully");
     return TRUE;
 }

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
-#include "Handles.h"
+#include "SharedSection.h"
 
 namespace Common
 {
@@ -41,18 +41,18 @@ public:
     CAppData(const CAppData&) = delete;
     CAppData& operator=(const CAppData&) = delete;
 
-    // Attaches to an existing section; leaves its content as it is.
+    // Attaches to an existing section; leaves its content as it is. FALSE
+    // when already mapped, or when the section cannot be opened or mapped.
     BOOL Open();
     // Makes sure the section exists and is mapped; zeroes it only when this
     // call created it.
     BOOL Create();
 
-    _APPTABLE* Table() const { return static_cast<_APPTABLE*>(m_view.Get()); }
-    bool IsMapped() const { return m_view.IsValid(); }
+    _APPTABLE* Table() const { return m_section.As<_APPTABLE>(); }
+    bool IsMapped() const { return m_section.IsMapped(); }
 
 private:
-    CHandle m_mapping;
-    CMappedView m_view;
+    CSharedSection m_section;
 };
 
 static_assert(sizeof(CAppData::_APPDATATYPE) == 528, "app row layout");

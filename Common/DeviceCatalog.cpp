@@ -2,6 +2,7 @@
 #include <cwchar>
 #include <new>
 #include <pugixml.hpp>
+#include "BoundedFile.h"
 #include "Handles.h"
 
 namespace Common
@@ -11,36 +12,6 @@ namespace
 {
 
 static_assert(sizeof(pugi::char_t) == sizeof(wchar_t), "pugixml must be the wide-character build");
-
-// Reads the whole file, refusing anything that is not a plain disk file of
-// at most DEVICE_CATALOG_MAX_BYTES.
-DWORD ReadCatalogBytes(const std::wstring& path, std::vector<char>& bytes)
-{
-    CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return CATALOG_NOT_LOADABLE;
-    if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
-        return CATALOG_NOT_LOADABLE;
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > DEVICE_CATALOG_MAX_BYTES)
-        return CATALOG_NOT_LOADABLE;
-
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    size_t total = 0;
-    while (total < bytes.size())
-    {
-        DWORD read = 0;
-        const DWORD want = static_cast<DWORD>(bytes.size() - total);
-        if (!::ReadFile(file.Get(), bytes.data() + total, want, &read, nullptr))
-            return CATALOG_NOT_LOADABLE;
-        if (read == 0)
-            break; // shrank while reading
-        total += read;
-    }
-    bytes.resize(total);
-    return bytes.empty() ? CATALOG_NOT_LOADABLE : ERROR_SUCCESS;
-}
 
 bool EqualsNoCase(const std::wstring& text, const wchar_t* word) noexcept
 {
@@ -109,7 +80,8 @@ DWORD CDeviceCatalog::Load(const std::wstring& installPath) noexcept
     try
     {
         std::vector<char> bytes;
-        if (ReadCatalogBytes(installPath + L"\\" + DEVICE_CATALOG_FILE, bytes) != ERROR_SUCCESS)
+        // Shared for writing too: an installer may hold the catalogue open.
+        if (ReadBoundedFile(installPath + L"\\" + DEVICE_CATALOG_FILE, DEVICE_CATALOG_MAX_BYTES, bytes) != ERROR_SUCCESS)
             return m_status;
 
         pugi::xml_document document;

@@ -116,28 +116,47 @@ HANDLE OpenLogFile(const wchar_t* path)
 // handles overwrite each other's lines.
 constexpr DWORD kLockOffsetLow = 0xFFFFFFF0u;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFFu;
-constexpr ULONGLONG kLockWaitMs = 2000;
+// A healthy writer holds the lock for one line; under contention the wait
+// is for the lines queued before ours. A writer that holds it far longer is
+// stuck (or hostile): lines then go out without the lock (kept, perhaps
+// interleaved) after kLockWaitMs, and while it stays stuck each further line
+// tries only for kStuckLockWaitMs, so the peer cannot slow every line down.
+// The first line that gets the lock again ends that mode.
+constexpr ULONGLONG kLockWaitMs = 500;
+constexpr ULONGLONG kStuckLockWaitMs = 10;
+volatile LONG g_lockStuck = 0;
+
+bool TryLockAppend(HANDLE h)
+{
+    OVERLAPPED ov = {};
+    ov.Offset = kLockOffsetLow;
+    ov.OffsetHigh = kLockOffsetHigh;
+    return ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov) != FALSE;
+}
 
 // Takes the append lock; false when it could not be had (the line is then
 // written without it rather than dropped or the caller stalled).
 bool LockAppend(HANDLE h)
 {
-    ULONGLONG deadline = 0;
+    const bool stuck = ::InterlockedCompareExchange(&g_lockStuck, 0, 0) != 0;
+    const ULONGLONG limit = stuck ? kStuckLockWaitMs : kLockWaitMs;
+    const ULONGLONG start = ::GetTickCount64();
     for (unsigned attempt = 0;; ++attempt)
     {
-        OVERLAPPED ov = {};
-        ov.Offset = kLockOffsetLow;
-        ov.OffsetHigh = kLockOffsetHigh;
-        if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov))
+        if (TryLockAppend(h))
+        {
+            if (stuck)
+                ::InterlockedExchange(&g_lockStuck, 0);
             return true;
+        }
         const DWORD error = ::GetLastError();
         if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING)
             return false;
-        const ULONGLONG now = ::GetTickCount64();
-        if (deadline == 0)
-            deadline = now + kLockWaitMs;
-        else if (now >= deadline)
+        if (::GetTickCount64() - start >= limit)
+        {
+            ::InterlockedExchange(&g_lockStuck, 1);
             return false;
+        }
         if (attempt < 16)
             ::SwitchToThread();
         else
@@ -153,7 +172,7 @@ void UnlockAppend(HANDLE h)
     ::UnlockFileEx(h, 0, 1, 0, &ov);
 }
 
-// Step 7 of Write: seek to the end, one write, flush.
+// Seeks to the end and writes the line in one call, then flushes it.
 void AppendLine(HANDLE h, const wchar_t* line, size_t chars)
 {
     const bool locked = LockAppend(h);
@@ -172,7 +191,7 @@ bool OverThreshold(HANDLE h)
     return ::GetFileSizeEx(h, &size) && size.QuadPart > kLogRotateBytes;
 }
 
-// Steps 3 to 5 of the rotation check: _5 deleted, _4.._1 moved up, the log to _1.
+// Rotation: _5 deleted, _4.._1 moved up one, the log itself becomes _1.
 void ShuffleBackups(const wchar_t* path)
 {
     wchar_t from[MAX_PATH];
@@ -254,7 +273,7 @@ std::wstring MakeLogFileName(const std::wstring& exePath)
 size_t FormatLogLine(wchar_t* out, unsigned level, const wchar_t* sourceFile, int line,
                      const wchar_t* format, va_list args)
 {
-    // Steps 1 and 2: the message, cut to 259 characters; a trailing CR-LF goes.
+    // The message, cut to 259 characters; a trailing CR-LF goes.
     wchar_t message[kLogMessageChars];
     size_t len = FormatBounded(message, kLogMessageChars, format, args);
     if (len >= 2 && message[len - 2] == L'\r' && message[len - 1] == L'\n')
@@ -263,7 +282,7 @@ size_t FormatLogLine(wchar_t* out, unsigned level, const wchar_t* sourceFile, in
         message[len] = L'\0';
     }
 
-    // Step 3: local date and time.
+    // Local date and time.
     SYSTEMTIME st;
     ::GetLocalTime(&st);
     wchar_t date[24];
@@ -272,7 +291,7 @@ size_t FormatLogLine(wchar_t* out, unsigned level, const wchar_t* sourceFile, in
     FormatBoundedF(time, 24, L"%02d:%02d:%02d:%03d", st.wHour, st.wMinute, st.wSecond,
                    st.wMilliseconds);
 
-    // Steps 4 and 5. The text goes into the first 509 characters, the line end
+    // The text goes into the first 509 characters, the line end
     // after it, so even a cut line is terminated and ends in CR-LF.
     if (level > LOG_DEBUG)
         level = LOG_DEBUG;
@@ -326,10 +345,9 @@ void CLogWriter::Open()
 
 void CLogWriter::OpenLocked()
 {
-    // Step 1.
     if (m_file.IsValid())
         return;
-    // Step 2.
+    // The path is looked up once, and again after a failed lookup.
     if (m_logPath.empty())
     {
         try
@@ -345,7 +363,6 @@ void CLogWriter::OpenLocked()
             return;  // out of memory: the path stays empty, tried again next time
         }
     }
-    // Steps 3 to 5.
     m_file.Reset(OpenLogFile(m_logPath.c_str()));
     if (m_file.IsValid())
         ::InterlockedExchange(&m_isOpen, 1);
@@ -381,10 +398,9 @@ void CLogWriter::WriteV(unsigned level, const wchar_t* sourceFile, int line,
 void CLogWriter::WriteLine(const wchar_t* line, size_t chars)
 {
     CExclusive guard(m_lock);
-    // Step 6.
+    // Without a file (no install path or Logs folder yet) the line is dropped.
     if (!m_file.IsValid())
         return;
-    // Step 7.
     AppendLine(m_file.Get(), line, chars);
     // Rotation check.
     if (!OverThreshold(m_file.Get()))
@@ -412,7 +428,6 @@ void CLogWriter::WriteToFile(const wchar_t* fileName, unsigned level, const wcha
 void CLogWriter::WriteToFileV(const wchar_t* fileName, unsigned level, const wchar_t* sourceFile,
                               int line, const wchar_t* format, va_list args)
 {
-    // Step 1.
     if (fileName == nullptr || *fileName == L'\0')
         return;
     std::wstring path;
@@ -425,7 +440,7 @@ void CLogWriter::WriteToFileV(const wchar_t* fileName, unsigned level, const wch
     {
         return;
     }
-    // Steps 2 to 5; the lock keeps this module's threads from rotating the
+    // Opened and closed per call; the lock keeps this module's threads from rotating the
     // file under each other.
     CExclusive guard(m_fileLock);
     CHandle file(OpenLogFile(path.c_str()));

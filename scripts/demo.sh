@@ -134,8 +134,10 @@ echo "$(grep -c '^record' "$RUN/device-clean.txt") records decoded; records per 
 sed -n 's/^record ring=\([a-z0-9]*\).*/\1/p' "$RUN/device-clean.txt" | sort | uniq -c
 echo "the first records (Racer takes the lighting):"
 grep '^record' "$RUN/device-clean.txt" | head -12
-echo "the last-app records (headset 0x40510 type 10, then release 13):"
-grep -A12 'code=0x00040510' "$RUN/device-clean.txt" | head -13
+echo "the last-app records (headset 0x40510 type 10, then release 13 on every ring):"
+# Chosen by ring and effect: the model rings use device code 0x00040510 too.
+awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; print; next}
+     found && / effect=13 /' "$RUN/device-clean.txt" | head -16
 
 step "15. Stop the host from another process"
 ctl host stop

@@ -4,34 +4,10 @@
 #include <new>
 #include <utility>
 
-#include "GlobalSecurity.h"
 #include "LogWriter.h"
 #include "NamedEvents.h"
 
 using namespace Common;
-
-namespace
-{
-// True when the view really spans `size` bytes. Mapping more than a section
-// holds normally fails already; this also catches a section that another
-// process created smaller than the layout, wherever the mapping call is
-// lenient about it.
-bool ViewCovers(const void* view, size_t size) noexcept
-{
-    const uint8_t* base = static_cast<const uint8_t*>(view);
-    size_t covered = 0;
-    while (covered < size)
-    {
-        MEMORY_BASIC_INFORMATION info{};
-        if (::VirtualQuery(base + covered, &info, sizeof(info)) != sizeof(info))
-            return false;
-        if (info.AllocationBase != view || info.State != MEM_COMMIT || info.RegionSize == 0)
-            return false;
-        covered += info.RegionSize - static_cast<size_t>(base + covered - static_cast<const uint8_t*>(info.BaseAddress));
-    }
-    return true;
-}
-} // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -45,62 +21,38 @@ CEffectRingSection::CEffectRingSection(std::wstring sectionName, std::wstring ev
 bool CEffectRingSection::IsAttached()
 {
     CCriticalSection::CScopedLock lock(m_lock);
-    return m_view.IsValid();
+    return m_section.IsMapped();
 }
 
 DWORD CEffectRingSection::AttachLocked() noexcept
 {
-    if (m_view)
+    if (m_section.IsMapped())
         return ERROR_SUCCESS;
     // The slots must lie inside the section whatever the caller passed.
     if (m_slotSize < sizeof(uint64_t) ||
         Effects::SlotOffset(Effects::RING_SLOTS, m_slotSize) > static_cast<size_t>(m_sectionSize))
         return ERROR_INVALID_PARAMETER;
-
-    CHandle mapping(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, m_sectionName.c_str()));
-    if (mapping)
-        return MapLocked(mapping, false);
-    const DWORD openError = ::GetLastError();
-    if (m_mode == ATTACH_OPEN_ONLY)
-        return openError;
-
-    CGlobalSecurity security;
-    const DWORD built = security.Build();
-    if (built != ERROR_SUCCESS)
-        return built;
-    mapping.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0, m_sectionSize,
-                                       m_sectionName.c_str()));
-    if (!mapping)
-        return ::GetLastError();
-    // Another process may have created it between the open and the create:
-    // then its content is kept.
-    const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
-    return MapLocked(mapping, created);
-}
-
-DWORD CEffectRingSection::MapLocked(CHandle& mapping, bool created) noexcept
-{
-    CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, m_sectionSize));
-    if (!view)
-        return ::GetLastError();
-    if (!ViewCovers(view.Get(), m_sectionSize))
-        return ERROR_INVALID_DATA;
     std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[m_slotSize]);
     if (!scratch)
         return ERROR_NOT_ENOUGH_MEMORY;
-    if (created)
-        std::memset(view.Get(), 0, m_sectionSize);
+
+    // A ring made here comes zero-filled from the system, as the device
+    // side expects of a new ring.
+    CSharedSection section;
+    const DWORD rc = m_mode == ATTACH_OPEN_ONLY ? section.Open(m_sectionName.c_str(), m_sectionSize)
+                                                : section.OpenOrCreate(m_sectionName.c_str(), m_sectionSize);
+    if (rc != ERROR_SUCCESS)
+        return rc;
     if (m_mode == ATTACH_OPEN_ONLY && !m_event)
-        m_event.Reset(::OpenEventW(EVENT_ALL_ACCESS, FALSE, m_eventName.c_str()));
-    m_mapping = std::move(mapping);
-    m_view = std::move(view);
+        m_event.Reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_eventName.c_str()));
+    m_section = std::move(section);
     m_scratch = std::move(scratch);
     return ERROR_SUCCESS;
 }
 
 void CEffectRingSection::CommitLocked() noexcept
 {
-    uint8_t* base = static_cast<uint8_t*>(m_view.Get());
+    uint8_t* base = m_section.As<uint8_t>();
     auto* header = reinterpret_cast<Effects::_RINGHEADER*>(base);
     // The index lives in shared memory: read it once, and never address a
     // slot with a value outside 0..9.
@@ -132,7 +84,7 @@ void CEffectRingSection::PulseLocked() noexcept
     }
     // The device side may create the event after the ring.
     if (!m_event)
-        m_event.Reset(::OpenEventW(EVENT_ALL_ACCESS, FALSE, m_eventName.c_str()));
+        m_event.Reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, m_eventName.c_str()));
     if (m_event)
         ::PulseEvent(m_event.Get());
 }

@@ -20,6 +20,7 @@
 #include "EffectLayout.h"
 #include "Handles.h"
 #include "RegisterData.h"
+#include "SharedSection.h"
 #include "TaskRuntime.h"
 
 // One ring section as this process sees it. It attaches at its first write
@@ -64,7 +65,6 @@ protected:
 
 private:
     DWORD AttachLocked() noexcept;
-    DWORD MapLocked(Common::CHandle& mapping, bool created) noexcept;
     void CommitLocked() noexcept;
     void PulseLocked() noexcept;
 
@@ -76,8 +76,7 @@ private:
     const ScrambleFn m_scramble;
 
     Common::CCriticalSection m_lock;  // guards everything below
-    Common::CHandle m_mapping;
-    Common::CMappedView m_view;
+    Common::CSharedSection m_section;
     Common::CHandle m_event;          // ATTACH_OPEN_ONLY rings only
     std::unique_ptr<uint8_t[]> m_scratch;
 };

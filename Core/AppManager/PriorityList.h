@@ -189,6 +189,27 @@ inline CMarkerProbe ProbeMarker(const std::wstring& entry) noexcept
     return probe;
 }
 
+// The same verdict for an onlooker (the operator tool): OpenMutexW only, so
+// looking never creates a marker that would make an app seem to run. The
+// result reads as ProbeMarker's: an absent marker as "created", one of
+// another type or owner as "no handle".
+inline CMarkerProbe LookAtMarker(const std::wstring& entry) noexcept
+{
+    CMarkerProbe probe;
+    try
+    {
+        Common::CHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, MarkerName(entry).c_str()));
+        const DWORD error = ::GetLastError();
+        probe.bHandle = mutex.IsValid() || error == ERROR_FILE_NOT_FOUND;
+        probe.dwError = mutex.IsValid() ? ERROR_ALREADY_EXISTS : (error == ERROR_FILE_NOT_FOUND ? 0 : error);
+    }
+    catch (const std::bad_alloc&)
+    {
+        probe.dwError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return probe;
+}
+
 // "Enable" of an app's record; a missing or unreadable record or value is
 // reported as failure and counts as not enabled.
 inline DWORD ReadAppEnable(const std::wstring& name, DWORD& enable,

@@ -17,6 +17,7 @@
 #include "AppManager.h"
 #include "EffectRings.h"
 #include "Registry.h"
+#include "TaskRuntime.h"
 
 namespace
 {
@@ -125,6 +126,51 @@ void PrintStats(const char* what, const CStats& s)
 {
     std::printf("  %-34s median %9.1f us   p99 %9.1f us   mean %9.1f us\n", what, s.median, s.p99, s.mean);
 }
+
+// The six model-ring records of one effect written one after another on the
+// calling thread (as the module does), against one pool task per ring with a
+// join (the other way the module could do it).
+void BenchModelRings(int calls)
+{
+    std::vector<std::unique_ptr<CKaleoModelData>> models;
+    for (const Effects::CModelRingRow& row : Effects::MODEL_RINGS)
+        models.push_back(std::make_unique<CKaleoModelData>(row));
+    const auto sequential = [&] {
+        for (const std::unique_ptr<CKaleoModelData>& model : models)
+            model->WriteEffect(Common::EFFECT_OWNED_A);
+    };
+    const auto parallel = [&] {
+        Common::CTaskGroup tasks;
+        for (size_t i = 1; i < models.size(); ++i)
+            tasks.Run([&models, i] { models[i]->WriteEffect(Common::EFFECT_OWNED_A); });
+        models[0]->WriteEffect(Common::EFFECT_OWNED_A);
+        tasks.Wait();
+    };
+    for (int i = 0; i < 20; ++i)  // attach and warm up
+    {
+        sequential();
+        parallel();
+    }
+    std::vector<double> seqSamples;
+    std::vector<double> parSamples;
+    for (int i = 0; i < calls; ++i)
+    {
+        double t0 = NowUs();
+        sequential();
+        seqSamples.push_back(NowUs() - t0);
+        t0 = NowUs();
+        parallel();
+        parSamples.push_back(NowUs() - t0);
+    }
+    const CStats seq = Summarise(seqSamples);
+    const CStats par = Summarise(parSamples);
+    std::printf("Model rings, six records of %u bytes per effect, %d calls:\n",
+                static_cast<unsigned>(Effects::MODEL_SLOT_SIZE), calls);
+    PrintStats("one after another (module)", seq);
+    PrintStats("one pool task per ring, joined", par);
+    std::printf("  ratio parallel / sequential: median %.2fx, p99 %.2fx\n", par.median / seq.median,
+                par.p99 / seq.p99);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -183,6 +229,8 @@ int main(int argc, char** argv)
     PrintStats("memcpy of the same bytes", copy);
     std::printf("  ratio SetGlobalEffect / memcpy: median %.1fx, p99 %.1fx\n", set.median / copy.median,
                 set.p99 / copy.p99);
+
+    BenchModelRings(calls);
 
     // --- scrambling the general record
     auto general = std::make_unique<CKaleoData::_DATATYPE>();

@@ -5,6 +5,7 @@
 #include "GlobalSecurity.h"
 #include "NamedEvents.h"
 #include "RequestRing.h"
+#include "SharedSection.h"
 
 using namespace Common;
 
@@ -33,22 +34,6 @@ DWORD LastErrorOr(DWORD fallback)
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-// Opens the ring, or creates it as the module does. A new section comes
-// zero-filled; filling it again could wipe what the module or another app
-// wrote the moment it appeared.
-DWORD AttachRing(SECURITY_ATTRIBUTES* attributes, CHandle& mapping, CMappedView& view)
-{
-    mapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, REQUEST_RING_NAME));
-    if (!mapping)
-        mapping.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, REQUEST_RING_SIZE,
-                                           REQUEST_RING_NAME));
-    if (!mapping)
-        return LastErrorOr(ERROR_FUNCTION_FAILED);
-    view.Reset(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, REQUEST_RING_SIZE));
-    if (!view)
-        return LastErrorOr(ERROR_FUNCTION_FAILED);
-    return ERROR_SUCCESS;
-}
 } // namespace
 
 DWORD SendRingRequest(DWORD processId, DWORD request, DWORD timeoutMs, DWORD* slot)
@@ -67,12 +52,12 @@ DWORD SendRingRequest(DWORD processId, DWORD request, DWORD timeoutMs, DWORD* sl
         return LastErrorOr(ERROR_FUNCTION_FAILED);
     CHeldMutex held(lock.Get());
 
-    CHandle mapping;
-    CMappedView view;
-    const DWORD attached = AttachRing(security.Attributes(), mapping, view);
+    // Opened, or created as the module does.
+    CSharedSection section;
+    const DWORD attached = section.OpenOrCreate(REQUEST_RING_NAME, REQUEST_RING_SIZE);
     if (attached != ERROR_SUCCESS)
         return attached;
-    _REQUESTRING* ring = static_cast<_REQUESTRING*>(view.Get());
+    _REQUESTRING* ring = section.As<_REQUESTRING>();
     volatile LONG* writeIndex = reinterpret_cast<volatile LONG*>(&ring->dwWriteIndex);
 
     // An index no slot has (another writer's fault) starts the ring again.

@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <memory>
 
+#include "SharedSection.h"
+
 using namespace Common;
 
 namespace AppClient
@@ -16,17 +18,15 @@ constexpr size_t kNameChars = sizeof(CAppData::_APPDATATYPE::szName) / sizeof(wc
 DWORD ReadTable(CTableSnapshot& out)
 {
     out = CTableSnapshot();
-    CHandle mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, APP_TABLE_NAME));
-    if (!mapping)
-        return ::GetLastError();
-    CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, APP_TABLE_SIZE));
-    if (!view)
-        return ::GetLastError();
+    CSharedSection section;
+    const DWORD opened = section.Open(APP_TABLE_NAME, APP_TABLE_SIZE, FILE_MAP_READ);
+    if (opened != ERROR_SUCCESS)
+        return opened;
 
     // One copy first: the module moves rows while we read, and every check
     // below must see the values it then uses.
     auto table = std::make_unique<CAppData::_APPTABLE>();
-    ::CopyMemory(table.get(), view.Get(), APP_TABLE_SIZE);
+    ::CopyMemory(table.get(), section.View(), APP_TABLE_SIZE);
 
     out.rawCount = table->nCount;
     out.countInRange = out.rawCount >= 0 && out.rawCount <= APP_TABLE_MAX_ROWS;

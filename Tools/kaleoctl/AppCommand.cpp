@@ -53,33 +53,15 @@ struct CAppOptions
     bool bBlockFields = false;
 };
 
-// Whole-text number: decimal, or hex with 0x; false on anything else.
-bool ParseNumber(const std::wstring& text, DWORD& value, bool allowHex)
-{
-    if (text.empty() || text[0] == L'-' || text[0] == L'+' || text[0] == L' ')
-        return false;
-    int base = 10;
-    const wchar_t* start = text.c_str();
-    if (allowHex && text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
-    {
-        base = 16;
-        start += 2;
-    }
-    errno = 0;
-    wchar_t* end = nullptr;
-    const unsigned long parsed = std::wcstoul(start, &end, base);
-    if (errno != 0 || end == start || *end != L'\0' || parsed > 0xFFFFFFFFul)
-        return false;
-    value = static_cast<DWORD>(parsed);
-    return true;
-}
-
 bool TakeNumber(CArgs& args, const wchar_t* name, DWORD& value, bool allowHex, bool& bad)
 {
     std::wstring text;
     if (!TakeOption(args, name, text))
         return false;
-    if (!ParseNumber(text, value, allowHex))
+    unsigned long parsed = 0;
+    if (ParseNumber(text, parsed, allowHex))
+        value = static_cast<DWORD>(parsed);
+    else
     {
         Console::Error(L"app: %s needs a number, not '%s'\n", name, text.c_str());
         bad = true;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AppClient.h"
 #include "AppData.h"
 #include "AppInfoFile.h"
 #include "Commands.h"
@@ -23,7 +24,6 @@ namespace
 
 // Record texts are shown up to this size; larger values are reported.
 constexpr DWORD kMaxTextBytes = 64 * 1024;
-constexpr size_t kRowNameChars = sizeof(CAppData::_APPDATATYPE::szName) / sizeof(wchar_t);
 
 // One value of a record, as printed.
 std::wstring DescribeText(HKEY key, const wchar_t* name)
@@ -120,48 +120,32 @@ std::vector<std::wstring> RecordNames(HKEY apps)
     return names;
 }
 
-// A copy of the shared table taken at once; the module keeps changing it.
+// The shared table as "kaleoctl table" reads it, with the lookups the
+// verdicts need.
 struct CTableSnapshot
 {
     bool bPresent = false;
-    int nCount = 0;
-    DWORD dwActive = 0;
-    std::vector<CAppData::_APPDATATYPE> rows; // rows 1..count
+    AppClient::CTableSnapshot table;
 
-    void Take()
-    {
-        CHandle mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, APP_TABLE_NAME));
-        if (!mapping)
-            return;
-        CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, APP_TABLE_SIZE));
-        if (!view)
-            return;
-        auto table = std::make_unique<CAppData::_APPTABLE>();
-        std::memcpy(table.get(), view.Get(), sizeof(*table));
-        bPresent = true;
-        const int32_t count = table->nCount;
-        nCount = count < 0 ? 0 : count > APP_TABLE_MAX_ROWS ? APP_TABLE_MAX_ROWS : count;
-        dwActive = table->rows[0].dwProcessId;
-        rows.assign(&table->rows[1], &table->rows[1] + nCount);
-        for (CAppData::_APPDATATYPE& row : rows)
-            row.szName[kRowNameChars - 1] = L'\0';
-    }
+    void Take() { bPresent = AppClient::ReadTable(table) == ERROR_SUCCESS; }
+    DWORD Active() const { return table.dwActiveProcessId; }
 
     // First row (newest first) of the name, compared without case.
-    const CAppData::_APPDATATYPE* FindName(const std::wstring& name) const
+    const AppClient::CTableRow* FindName(const std::wstring& name) const
     {
-        for (const CAppData::_APPDATATYPE& row : rows)
+        for (const AppClient::CTableRow& row : table.rows)
         {
-            if (row.dwProcessId != 0 && ::CompareStringOrdinal(row.szName, -1, name.c_str(),
-                                                               static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+            if (row.dwProcessId != 0 &&
+                ::CompareStringOrdinal(row.name.c_str(), static_cast<int>(row.name.size()), name.c_str(),
+                                       static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
                 return &row;
         }
         return nullptr;
     }
 
-    const CAppData::_APPDATATYPE* FindPid(DWORD processId) const
+    const AppClient::CTableRow* FindPid(DWORD processId) const
     {
-        for (const CAppData::_APPDATATYPE& row : rows)
+        for (const AppClient::CTableRow& row : table.rows)
         {
             if (row.dwProcessId == processId)
                 return &row;
@@ -193,8 +177,8 @@ CVerdict Judge(const std::wstring& entry, const CTableSnapshot& table)
         return verdict;
     verdict.dwEnableStatus = PriorityList::ReadAppEnable(entry, verdict.dwEnable, KALEO_READ_ACCESS);
     verdict.bEnabled = verdict.dwEnableStatus == ERROR_SUCCESS && verdict.dwEnable == 1;
-    verdict.marker = PriorityList::ProbeMarker(entry);
-    if (const CAppData::_APPDATATYPE* row = table.FindName(entry))
+    verdict.marker = PriorityList::LookAtMarker(entry);
+    if (const AppClient::CTableRow* row = table.FindName(entry))
     {
         verdict.bRegistered = true;
         verdict.dwRowPid = row->dwProcessId;
@@ -245,26 +229,26 @@ void PrintOwner(const std::vector<CVerdict>& verdicts, const CTableSnapshot& tab
 
     if (!table.bPresent)
         Console::Print(L"Owner: none: the shared table does not exist (the app manager is not running).\n");
-    else if (table.dwActive == 0)
+    else if (table.Active() == 0)
         Console::Print(L"Owner: none (row 0 is 0)%s\n",
                        winner ? L"." : L": no entry of the priority list is enabled, holds its marker and is registered.");
     else
     {
-        const CAppData::_APPDATATYPE* row = table.FindPid(table.dwActive);
-        const std::wstring name = row ? std::wstring(row->szName) : std::wstring(L"(not listed)");
-        if (winner && winner->dwRowPid == table.dwActive)
+        const AppClient::CTableRow* row = table.FindPid(table.Active());
+        const std::wstring name = row ? row->name : std::wstring(L"(not listed)");
+        if (winner && winner->dwRowPid == table.Active())
             Console::Print(L"Owner: %s (pid %lu) owns the lighting: it is the first entry of the priority list that "
                            L"is enabled, holds its marker and is registered.\n",
-                           name.c_str(), table.dwActive);
+                           name.c_str(), table.Active());
         else
-            Console::Print(L"Owner: %s (pid %lu) owns the lighting (row 0).\n", name.c_str(), table.dwActive);
+            Console::Print(L"Owner: %s (pid %lu) owns the lighting (row 0).\n", name.c_str(), table.Active());
     }
 
-    if (table.bPresent && winner && winner->dwRowPid != table.dwActive)
+    if (table.bPresent && winner && winner->dwRowPid != table.Active())
         Console::Print(L"Note: the priority list now selects %s (pid %lu); row 0 changes at the next registration "
                        L"or exit.\n",
                        winner->strEntry.c_str(), winner->dwRowPid);
-    else if (table.bPresent && !winner && table.dwActive != 0)
+    else if (table.bPresent && !winner && table.Active() != 0)
         Console::Print(L"Note: no entry qualifies now; row 0 changes at the next registration or exit.\n");
     if (!globalEnabled)
         Console::Print(L"Note: the global Enable is not 1: the lighting is released whichever app is active.\n");
@@ -308,9 +292,10 @@ int CmdApps(const CArgs&)
         Console::Print(L"Shared table: not present\n");
     else
     {
-        const CAppData::_APPDATATYPE* active = table.FindPid(table.dwActive);
-        Console::Print(L"Shared table: %d app(s) listed; active app (row 0) = pid %lu%s%s%s\n", table.nCount,
-                       table.dwActive, active ? L" (" : L"", active ? active->szName : L"", active ? L")" : L"");
+        const AppClient::CTableRow* active = table.FindPid(table.Active());
+        Console::Print(L"Shared table: %d app(s) listed; active app (row 0) = pid %lu%s%s%s\n",
+                       static_cast<int>(table.table.rows.size()), table.Active(), active ? L" (" : L"",
+                       active ? active->name.c_str() : L"", active ? L")" : L"");
     }
 
     std::vector<CVerdict> verdicts;

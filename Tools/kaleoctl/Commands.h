@@ -19,3 +19,10 @@ int CmdDevice(const CArgs& args);
 // Small argument helpers shared by the commands.
 bool TakeFlag(CArgs& args, const wchar_t* name);
 bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value);
+// A whole text as a number: decimal, or hex after 0x when allowed. False
+// for anything else (blanks, signs, trailing text, above 0xFFFFFFFF), so a
+// mistyped option is refused instead of read as 0.
+bool ParseNumber(const std::wstring& text, unsigned long& value, bool allowHex = false);
+// The same, also refusing values outside min..max.
+bool ParseNumber(const std::wstring& text, unsigned long& value, unsigned long min, unsigned long max,
+                 bool allowHex = false);

@@ -21,12 +21,10 @@ constexpr DWORD POLL_MS = 20;
 
 bool ParseCount(const std::wstring& text, DWORD& value)
 {
-    if (text.empty() || text.size() > 9)
+    unsigned long parsed = 0;
+    if (!ParseNumber(text, parsed, 0, 999999999ul))
         return false;
-    for (const wchar_t c : text)
-        if (!std::iswdigit(c))
-            return false;
-    value = static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
+    value = static_cast<DWORD>(parsed);
     return true;
 }
 

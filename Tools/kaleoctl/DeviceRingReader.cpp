@@ -38,27 +38,21 @@ CDeviceRingReader::CDeviceRingReader(std::wstring label, const Effects::CModelRi
 
 DWORD CDeviceRingReader::Open()
 {
+    // Created here (zero-filled by the system) or taken as the module left
+    // it; an existing section smaller than the layout is refused.
+    CSharedSection section;
+    const DWORD created = section.Create(m_sectionName.c_str(), m_sectionSize);
+    if (created != ERROR_SUCCESS)
+        return created;
     CGlobalSecurity security;
     security.Build();  // default security when it cannot be built
-    CHandle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0,
-                                         m_sectionSize, m_sectionName.c_str()));
-    if (!mapping)
-        return ::GetLastError();
-    const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
-    // An existing section smaller than the layout cannot be mapped whole.
-    CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, m_sectionSize));
-    if (!view)
-        return ::GetLastError();
-    if (created)
-        std::memset(view.Get(), 0, m_sectionSize);
     // Manual reset: a pulse wakes every reader waiting at that moment.
     CHandle event(::CreateEventW(security.Attributes(), TRUE, FALSE, m_eventName.c_str()));
     if (!event)
         return ::GetLastError();
 
     m_buffer.assign(m_slotSize, 0);
-    m_mapping = std::move(mapping);
-    m_view = std::move(view);
+    m_section = std::move(section);
     m_event = std::move(event);
     Resync();
     const uint32_t raw = ReadIndex();
@@ -68,13 +62,13 @@ DWORD CDeviceRingReader::Open()
 
 uint32_t CDeviceRingReader::ReadIndex() const
 {
-    const auto* header = static_cast<const Effects::_RINGHEADER*>(m_view.Get());
+    const auto* header = static_cast<const Effects::_RINGHEADER*>(m_section.View());
     return *reinterpret_cast<const volatile uint32_t*>(&header->dwWriteIndex);
 }
 
 uint64_t CDeviceRingReader::SlotTick(DWORD slot) const
 {
-    const uint8_t* base = static_cast<const uint8_t*>(m_view.Get());
+    const uint8_t* base = static_cast<const uint8_t*>(m_section.View());
     return Effects::RecordTickCount(base + Effects::SlotOffset(slot, m_slotSize), m_slotSize);
 }
 
@@ -87,7 +81,7 @@ void CDeviceRingReader::Resync()
 
 bool CDeviceRingReader::Decode(DWORD slot, CRecord& record)
 {
-    const uint8_t* base = static_cast<const uint8_t*>(m_view.Get());
+    const uint8_t* base = static_cast<const uint8_t*>(m_section.View());
     // Work on a copy: the writer may change the slot while we look at it.
     std::memcpy(m_buffer.data(), base + Effects::SlotOffset(slot, m_slotSize), m_slotSize);
     record.slot = slot;
@@ -101,7 +95,7 @@ bool CDeviceRingReader::Decode(DWORD slot, CRecord& record)
 
 void CDeviceRingReader::Poll(std::vector<CRecord>& out)
 {
-    if (!m_view)
+    if (!m_section.IsMapped())
         return;
     constexpr DWORD slots = Effects::RING_SLOTS;
     const uint32_t raw = ReadIndex();

@@ -10,6 +10,7 @@
 
 #include "EffectLayout.h"
 #include "Handles.h"
+#include "SharedSection.h"
 
 class CDeviceRingReader
 {
@@ -58,8 +59,7 @@ private:
     const Effects::CByteRange* const m_ranges;
     const DWORD m_rangeCount;
 
-    Common::CHandle m_mapping;
-    Common::CMappedView m_view;
+    Common::CSharedSection m_section;
     Common::CHandle m_event;
     std::vector<uint8_t> m_buffer;
     DWORD m_readIndex = 0;

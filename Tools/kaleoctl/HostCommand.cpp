@@ -13,7 +13,15 @@ int CmdHost(const CArgs& argsIn)
     std::wstring timeoutText;
     DWORD timeoutMs = 10000;
     if (TakeOption(args, L"--timeout", timeoutText))
-        timeoutMs = static_cast<DWORD>(std::wcstoul(timeoutText.c_str(), nullptr, 10));
+    {
+        unsigned long parsed = 0;
+        if (!ParseNumber(timeoutText, parsed, 1, 3600000))
+        {
+            Console::Err(L"host: --timeout takes 1 to 3600000 ms\n");
+            return 2;
+        }
+        timeoutMs = static_cast<DWORD>(parsed);
+    }
     if (args.empty())
     {
         Console::Err(L"host: expected status, stop or event N\n");

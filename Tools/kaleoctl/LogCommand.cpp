@@ -84,6 +84,12 @@ int CmdLog(const CArgs& argsIn)
     const bool follow = TakeFlag(args, L"--follow");
     std::wstring tail;
     const bool hasTail = TakeOption(args, L"--tail", tail);
+    unsigned long tailLines = 0;
+    if (hasTail && !ParseNumber(tail, tailLines))
+    {
+        Console::Err(L"log: --tail takes a number of lines\n");
+        return 2;
+    }
     if (fileName.find_first_of(L"\\/:") != std::wstring::npos)
     {
         Console::Err(L"log: --file takes a plain file name\n");
@@ -106,7 +112,7 @@ int CmdLog(const CArgs& argsIn)
         return 1;
     }
     if (hasTail)
-        text = LastLines(text, static_cast<size_t>(std::wcstoul(tail.c_str(), nullptr, 10)));
+        text = LastLines(text, static_cast<size_t>(tailLines));
     Console::Out(StripCr(text));
     if (!follow)
         return 0;

@@ -84,9 +84,8 @@ int CmdTable(const CArgs& argsIn)
     DWORD intervalMs = kDefaultIntervalMs;
     if (TakeOption(args, L"--interval", intervalText))
     {
-        wchar_t* end = nullptr;
-        const unsigned long value = std::wcstoul(intervalText.c_str(), &end, 10);
-        if (end == intervalText.c_str() || *end != L'\0' || value == 0 || value > 60000)
+        unsigned long value = 0;
+        if (!ParseNumber(intervalText, value, 1, 60000))
         {
             Console::Err(L"table: --interval takes 1 to 60000 ms\n");
             return 2;

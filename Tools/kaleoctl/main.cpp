@@ -34,33 +34,6 @@ void Usage()
 }
 } // namespace
 
-bool TakeFlag(CArgs& args, const wchar_t* name)
-{
-    for (auto it = args.begin(); it != args.end(); ++it)
-    {
-        if (*it == name)
-        {
-            args.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value)
-{
-    for (auto it = args.begin(); it != args.end(); ++it)
-    {
-        if (*it == name && it + 1 != args.end())
-        {
-            value = *(it + 1);
-            args.erase(it, it + 2);
-            return true;
-        }
-    }
-    return false;
-}
-
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)

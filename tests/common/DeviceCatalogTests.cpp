@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "DeviceCatalog.h"
+#include "Handles.h"
 #include "TestEnv.h"
 
 namespace
@@ -141,6 +142,19 @@ TEST_F(DeviceCatalogRead, MissingCatalogueIsNotLoadable)
 
     Common::CDeviceCatalog catalog;
     EXPECT_EQ(Common::CATALOG_NOT_LOADABLE, catalog.FindPlugins(769, paths)) << "nothing loaded yet";
+}
+
+// An installer that keeps the catalogue open for writing does not make it
+// unreadable to the modules.
+TEST_F(DeviceCatalogRead, CatalogueHeldOpenByAWriterIsLoadable)
+{
+    WriteCatalog("<devices><device pid=\"769\" file=\"hue.dll\"/></devices>");
+    Common::CHandle writer(::CreateFileW(CatalogPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    Paths paths;
+    EXPECT_EQ(0u, Find(769, paths));
+    EXPECT_EQ(Paths{Plugin(L"hue.dll")}, paths);
 }
 
 TEST_F(DeviceCatalogRead, MalformedCatalogueIsNotLoadable)

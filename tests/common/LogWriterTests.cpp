@@ -758,18 +758,58 @@ TEST_F(LogConcurrency, TwoModulesManyThreadsEveryLineWhole)
     ExpectAllLinesWhole({LogFile()}, expected);
 }
 
-// Not a test of its own: the body of the child processes started below.
-TEST(LogChildProcess, WriterEntry)
+// The child processes started below are this executable with kChildFlag:
+// they write their lines before any test runs, then exit (0: all written,
+// 2: the log could not be opened).
+namespace
 {
-    const wchar_t* flag = std::wcsstr(::GetCommandLineW(), kChildFlag);
-    if (flag == nullptr)
-        return;  // run by the ordinary test pass: nothing to do
-    const int id = _wtoi(flag + std::wcslen(kChildFlag));
+struct CLogChildEntry
+{
+    CLogChildEntry()
+    {
+        const wchar_t* flag = std::wcsstr(::GetCommandLineW(), kChildFlag);
+        if (flag == nullptr)
+            return;
+        const int id = _wtoi(flag + std::wcslen(kChildFlag));
+        CLogWriter w;
+        w.Open();
+        if (!w.IsOpen())
+            ::ExitProcess(2);
+        for (int n = 0; n < kChildLines; ++n)
+            w.Write(Common::LOG_INFO, L"x.cpp", 1, L"%s", ConcurrencyMessage(id, 0, n).c_str());
+        ::ExitProcess(0);
+    }
+} g_logChildEntry;
+} // namespace
+
+// A peer that holds the append lock (stuck, or hostile) neither stalls this
+// writer's lines for long nor loses them: they go out without the lock.
+TEST_F(LogConcurrency, PeerHoldingTheAppendLockNeitherStallsNorLosesLines)
+{
     CLogWriter w;
     w.Open();
     ASSERT_TRUE(w.IsOpen());
-    for (int n = 0; n < kChildLines; ++n)
-        w.Write(Common::LOG_INFO, L"x.cpp", 1, L"%s", ConcurrencyMessage(id, 0, n).c_str());
+    Common::CHandle peer(::CreateFileW(LogFile().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                       FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(peer.IsValid());
+    OVERLAPPED ov = {};
+    ov.Offset = 0xFFFFFFF0u;
+    ov.OffsetHigh = 0x7FFFFFFFu;
+    ASSERT_TRUE(::LockFileEx(peer.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov));
+
+    constexpr int kLines = 20;
+    std::vector<std::wstring> expected;
+    const ULONGLONG start = ::GetTickCount64();
+    for (int n = 0; n < kLines; ++n)
+    {
+        expected.push_back(ConcurrencyMessage(3, 0, n));
+        w.Write(Common::LOG_INFO, L"x.cpp", 1, L"%s", expected.back().c_str());
+    }
+    const ULONGLONG elapsed = ::GetTickCount64() - start;
+    ::UnlockFileEx(peer.Get(), 0, 1, 0, &ov);
+    // Waiting 2 s per line would take 40 s.
+    EXPECT_LT(elapsed, 5000u) << "each line waited for the stuck peer";
+    ExpectAllLinesWhole({LogFile()}, expected);
 }
 
 TEST_F(LogConcurrency, ProcessesAppendingOneFileEveryLineWhole)
@@ -781,8 +821,7 @@ TEST_F(LogConcurrency, ProcessesAppendingOneFileEveryLineWhole)
     for (int c = 0; c < 2; ++c)
     {
         const int id = 10 + c;
-        ASSERT_TRUE(children[c].Start(exe, L"--gtest_filter=LogChildProcess.WriterEntry " +
-                                               std::wstring(kChildFlag) + std::to_wstring(id)));
+        ASSERT_TRUE(children[c].Start(exe, std::wstring(kChildFlag) + std::to_wstring(id)));
         for (int n = 0; n < kChildLines; ++n)
             expected.push_back(ConcurrencyMessage(id, 0, n));
     }

@@ -153,65 +153,6 @@ size_t CTaskGroup::Pending() const noexcept
 
 // ---------------------------------------------------------------------------
 
-namespace Detail
-{
-namespace
-{
-// Runs functions and keeps the first exception any of them threw.
-class CFirstError
-{
-public:
-    void Run(std::function<void()>& fn) noexcept
-    {
-        try
-        {
-            fn();
-        }
-        catch (...)
-        {
-            CCriticalSection::CScopedLock lock(m_lock);
-            if (!m_error)
-                m_error = std::current_exception();
-        }
-    }
-
-    void Rethrow()
-    {
-        if (m_error)
-            std::rethrow_exception(m_error);
-    }
-
-private:
-    CCriticalSection m_lock;
-    std::exception_ptr m_error;
-};
-} // namespace
-
-void ParallelInvokeImpl(std::function<void()>* tasks, size_t count)
-{
-    if (tasks == nullptr || count == 0)
-        return;
-    CFirstError errors;
-    {
-        CTaskGroup group;
-        for (size_t i = 0; i + 1 < count; ++i)
-        {
-            std::function<void()>* task = &tasks[i];
-            CFirstError* sink = &errors;
-            // One that cannot be queued still runs, here.
-            if (!group.Run([task, sink]() { sink->Run(*task); }))
-                errors.Run(*task);
-        }
-        errors.Run(tasks[count - 1]);
-        group.Wait();
-    }
-    errors.Rethrow();
-}
-
-} // namespace Detail
-
-// ---------------------------------------------------------------------------
-
 void CCriticalSection::lock() noexcept
 {
     ::AcquireSRWLockExclusive(&m_lock);

@@ -1,8 +1,7 @@
 #pragma once
 // Parallel tasks on the process's default Win32 thread pool: fire-and-forget
-// tasks, groups an owner can wait for, a parallel invoke with a join, and a
-// non-recursive lock. Tasks may block for as long as they like (app monitors
-// wait on a process for hours): each one tells the pool so, and the pool adds
+// tasks, groups an owner can wait for, and a non-recursive lock. Tasks may
+// block for as long as they like (app monitors wait on a process for hours): each one tells the pool so, and the pool adds
 // threads instead of starving the other tasks.
 //
 // While a task of a module runs, the pool holds a reference on that module,
@@ -47,25 +46,6 @@ private:
     // state when the waiter already returned and destroyed the group.
     std::shared_ptr<CState> m_state;
 };
-
-namespace Detail
-{
-// Runs tasks[0..count-2] on the pool and tasks[count-1] on the calling
-// thread, joins them all, then rethrows the first exception caught.
-void ParallelInvokeImpl(std::function<void()>* tasks, size_t count);
-} // namespace Detail
-
-// Runs all functions at the same time, the last one on the calling thread,
-// and returns when all have ended. An exception of any of them is rethrown
-// (the first one caught) after all have finished.
-template <typename... F>
-void ParallelInvoke(F&&... fns)
-{
-    static_assert(sizeof...(F) > 0, "ParallelInvoke needs at least one function");
-    // The callables are used in place: the join keeps them alive.
-    std::function<void()> tasks[] = {std::function<void()>([&fns]() { fns(); })...};
-    Detail::ParallelInvokeImpl(tasks, sizeof...(F));
-}
 
 // Non-recursive lock: a second lock() by the owning thread deadlocks and
 // try_lock() by it fails. Meets the Lockable requirements (std::lock_guard).

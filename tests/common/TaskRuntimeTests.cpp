@@ -163,68 +163,6 @@ TEST(TaskGroup, EmptyGroupWaitReturnsAtOnceAndDestructorWaits)
     EXPECT_TRUE(done.load());
 }
 
-TEST(TaskParallelInvoke, FunctionsRunAtTheSameTime)
-{
-    // Each waits for the other's event: finishes only if both run at once.
-    Common::CHandle first = NewEvent();
-    Common::CHandle second = NewEvent();
-    bool firstSaw = false;
-    bool secondSaw = false;
-    DWORD lastThread = 0;
-    Common::ParallelInvoke(
-        [&]() {
-            ::SetEvent(first.Get());
-            firstSaw = Signalled(second.Get(), kPatienceMs);
-        },
-        [&]() {
-            ::SetEvent(second.Get());
-            secondSaw = Signalled(first.Get(), kPatienceMs);
-            lastThread = ::GetCurrentThreadId();
-        });
-    EXPECT_TRUE(firstSaw);
-    EXPECT_TRUE(secondSaw);
-    EXPECT_EQ(::GetCurrentThreadId(), lastThread);
-
-    // More functions than cores, all blocking on each other.
-    CBarrier barrier(12);
-    auto arrive = [&barrier]() { barrier.Arrive(); };
-    Common::ParallelInvoke(arrive, arrive, arrive, arrive, arrive, arrive, arrive, arrive, arrive,
-                           arrive, arrive, arrive);
-    EXPECT_EQ(12, barrier.Released());
-}
-
-TEST(TaskParallelInvoke, ExceptionRethrownAfterAllFinished)
-{
-    std::atomic<bool> slowDone{false};
-    bool caught = false;
-    bool slowDoneWhenCaught = false;
-    try
-    {
-        Common::ParallelInvoke([]() { throw std::runtime_error("fast"); },
-                               [&slowDone]() {
-                                   ::Sleep(300);
-                                   slowDone = true;
-                               });
-    }
-    catch (const std::runtime_error& e)
-    {
-        caught = true;
-        slowDoneWhenCaught = slowDone.load();
-        EXPECT_STREQ("fast", e.what());
-    }
-    EXPECT_TRUE(caught);
-    EXPECT_TRUE(slowDoneWhenCaught);
-
-    // Several throw: exactly one of theirs comes out, after all ended.
-    std::atomic<int> ran{0};
-    EXPECT_THROW(Common::ParallelInvoke(
-                     [&ran]() { ++ran; throw 1; },
-                     [&ran]() { ::Sleep(100); ++ran; throw 2; },
-                     [&ran]() { ++ran; }),
-                 int);
-    EXPECT_EQ(3, ran.load());
-}
-
 TEST(TaskCriticalSection, ExcludesUnderContention)
 {
     Common::CCriticalSection cs;

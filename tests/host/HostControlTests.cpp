@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "Handles.h"
 #include "PipeIo.h"
@@ -213,8 +214,9 @@ TEST(HostClient, RepliesOfAFakeHostAreChecked)
 
     auto exchange = [&](const std::vector<BYTE>& answer, DWORD timeoutMs, Host::_HOSTREPLY& reply) {
         DWORD status = 0;
-        Common::ParallelInvoke([&]() { ServeFakeHost(pipe.Get(), answer); },
-                               [&]() { status = Host::HostTransact(name, Request(Host::HOST_CMD_STATUS), reply, timeoutMs); });
+        std::thread host([&]() { ServeFakeHost(pipe.Get(), answer); });
+        status = Host::HostTransact(name, Request(Host::HOST_CMD_STATUS), reply, timeoutMs);
+        host.join();
         return status;
     };
     auto reply = std::make_unique<Host::_HOSTREPLY>();

@@ -119,8 +119,10 @@ public:
     std::unique_ptr<CIdleApp> m_pApp;
 };
 
-// Its monitor watches the process the registration opened: a process gone
-// before its monitor started still loses its row and map entry.
+// Its monitor watches the process the registration opened: a process gone,
+// and every other handle on it closed, before its monitor started still
+// loses its row and map entry. (Where the system frees an exited process
+// with its last handle, opening it again by id would fail here.)
 TEST(ProcessMonitor, AppGoneDuringRegistrationLosesItsRow)
 {
     CAppsInstall install;

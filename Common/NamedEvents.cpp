@@ -6,7 +6,8 @@ namespace Common
 {
 void PulseNamedEvent(const wchar_t* name) noexcept
 {
-    CHandle event(::OpenEventW(EVENT_ALL_ACCESS, FALSE, name));
+    // Pulsing needs nothing more than modify access.
+    CHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, name));
     if (event)
         ::PulseEvent(event.Get());
 }

@@ -155,14 +155,14 @@ void CAppManager::UpdateActiveApp(DWORD processId)
                 if (!result.bWins)
                     continue;
                 SetActiveProcessId(result.dwProcessId);
-                KLOG(LOG_INFO, L"[AppManager] Active app = %s (pid = %d)", result.strRowName.c_str(),
+                KLOG(LOG_DEBUG, L"[AppManager] Active app = %s (pid = %d)", result.strRowName.c_str(),
                      result.dwProcessId);
                 if (result.dwProcessId != oldActive)
                     SetGlobalEffect(EFFECT_OWNED_B, result.strRowName);
                 return;
             }
             SetActiveProcessId(0);
-            KLOG(LOG_INFO, L"[AppManager] No active app");
+            KLOG(LOG_DEBUG, L"[AppManager] No active app");
             return;
         }
 
@@ -172,8 +172,21 @@ void CAppManager::UpdateActiveApp(DWORD processId)
             KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName(%d) returns %d", processId, ::GetLastError());
             return;
         }
-        const std::wstring fileName = FileNamePart(fullPath);
+        SelectActiveApp(processId, FileNamePart(fullPath));
+    }
+    catch (const std::exception&)
+    {
+        KLOG(LOG_ERROR, L"[AppManager] UpdateActiveApp(%d) failed: out of memory", processId);
+    }
+}
 
+// The walk for an app being registered, whose file name the caller read
+// from the process.
+void CAppManager::SelectActiveApp(DWORD processId, const std::wstring& fileName)
+{
+    try
+    {
+        std::lock_guard<CRecursiveLock> guard(m_stateLock);
         CRegKey apps;
         if (OpenAppsKey(apps) != ERROR_SUCCESS)
             return;
@@ -191,7 +204,7 @@ void CAppManager::UpdateActiveApp(DWORD processId)
             {
                 const DWORD oldActive = ActiveProcessId();
                 SetActiveProcessId(result.dwProcessId);
-                KLOG(LOG_INFO, L"[AppManager] Active app = %s (pid = %d)", result.strRowName.c_str(),
+                KLOG(LOG_DEBUG, L"[AppManager] Active app = %s (pid = %d)", result.strRowName.c_str(),
                      result.dwProcessId);
                 if (result.dwProcessId != oldActive)
                     SetGlobalEffect(EFFECT_OWNED_B, fileName);
@@ -202,7 +215,7 @@ void CAppManager::UpdateActiveApp(DWORD processId)
             if (!result.marker.bHandle && entry == fileName)
             {
                 SetActiveProcessId(processId);
-                KLOG(LOG_INFO, L"[AppManager] Active app = %s (pid = %d), marker not accessible (%d)",
+                KLOG(LOG_DEBUG, L"[AppManager] Active app = %s (pid = %d), marker not accessible (%d)",
                      fileName.c_str(), processId, result.marker.dwError);
                 return;
             }

@@ -1,6 +1,6 @@
 // Reading an app's "KaleoAppInfo.xml". The file belongs to the app, not to
 // us: it is read bounded, parsed from memory, and every text taken from it
-// is cut to the size its record value may have.
+// is bounded before it is stored.
 #include "AppInfoFile.h"
 
 #include <new>
@@ -107,19 +107,20 @@ void ReadContent(const pugi::xml_document& document, CAppInfoContent& content)
     if (const pugi::xml_node title = application.child(L"title"))
     {
         content.hasTitle = true;
-        content.title = ElementText(title, TITLE_MAX_CHARS);
+        content.title = ElementText(title, FILE_TEXT_MAX_CHARS);
     }
     if (const pugi::xml_node description = application.child(L"description"))
     {
         content.hasDescription = true;
-        content.description = ElementText(description, DESCRIPTION_MAX_CHARS);
+        content.description = ElementText(description, FILE_TEXT_MAX_CHARS);
     }
     if (const pugi::xml_node author = application.child(L"author"))
     {
         content.hasAuthor = true;
-        content.author = Cut(author.attribute(L"name").value(), AUTHOR_MAX_CHARS);
-        // Kept whole up to the field size: the contact rule may shorten it.
-        content.contact = Cut(author.attribute(L"contact").value(), CONTACT_MAX_CHARS);
+        content.author = Cut(author.attribute(L"name").value(), FILE_TEXT_MAX_CHARS);
+        // Whole: the contact rule runs before the cut. The file's size
+        // bounds it.
+        content.contact = Cut(author.attribute(L"contact").value(), APP_INFO_FILE_MAX_BYTES);
     }
     if (const pugi::xml_node devices = application.child(L"device_supported"))
     {
@@ -146,8 +147,8 @@ std::wstring ApplyContactRule(const std::wstring& contact)
         from = at + zoneChars;
     }
     result.append(contact, from, std::wstring::npos);
-    if (result.size() > CONTACT_MAX_CHARS)
-        result.resize(CONTACT_MAX_CHARS);
+    if (result.size() > FILE_TEXT_MAX_CHARS)
+        result.resize(FILE_TEXT_MAX_CHARS);
     return result;
 }
 

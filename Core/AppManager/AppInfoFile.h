@@ -16,13 +16,10 @@ constexpr wchar_t APP_INFO_FILE_NAME[] = L"KaleoAppInfo.xml";
 // is refused (a load failure other than "not found").
 constexpr DWORD APP_INFO_FILE_MAX_BYTES = 1024 * 1024;
 
-// Longest texts a record keeps, in characters without terminator: the sizes
-// of the registration block's fields less their terminator, so a record
-// always fits back into a block.
-constexpr size_t TITLE_MAX_CHARS = 255;
-constexpr size_t DESCRIPTION_MAX_CHARS = 1023;
-constexpr size_t AUTHOR_MAX_CHARS = 255;
-constexpr size_t CONTACT_MAX_CHARS = 255;
+// Longest text a record keeps from the file, in characters without
+// terminator. Texts are stored whole up to this bound, which only keeps a
+// hostile file from filling the registry.
+constexpr size_t FILE_TEXT_MAX_CHARS = 4096;
 
 // "DevicesSupported" bits.
 constexpr DWORD DEVICE_KEYBOARD = 0x01;
@@ -83,11 +80,13 @@ inline bool IsTrueText(const wchar_t* text) noexcept
 }
 
 // The contact rule: every "vexelzone" becomes "vexel" (case-sensitive),
-// and the result is cut to CONTACT_MAX_CHARS.
+// and the result is cut to FILE_TEXT_MAX_CHARS. The rule runs on the whole
+// text first, so a cut never splits a word the rule would have shortened.
 std::wstring ApplyContactRule(const std::wstring& contact);
 
-// What one information file holds. Texts are already cut to the limits
-// above; hasX tells whether the element was there at all.
+// What one information file holds. Texts are cut to FILE_TEXT_MAX_CHARS,
+// except the contact, kept whole (the file's size bounds it) until the
+// contact rule has run; hasX tells whether the element was there at all.
 struct CAppInfoContent
 {
     bool hasApplication = false;

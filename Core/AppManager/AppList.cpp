@@ -88,16 +88,37 @@ void CAppManager::UpdateAppList(std::wstring, DWORD processId, BOOL add)
         KLOG(LOG_ERROR, L"[AppData] Process %u gone before its row was added (%d)", processId, ::GetLastError());
         return;
     }
+    InsertAppRow(processId, FileNamePart(path));
+}
+
+// Adds the row of a process whose name the caller read from the process
+// (registration reads it through the handle it keeps for the monitor).
+void CAppManager::InsertAppRow(DWORD processId, const std::wstring& fileName)
+{
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CAppData::_APPTABLE* table = AttachedTable();
+    if (!table)
+        return;
+    const int count = TableCount();
+    if (count >= APP_TABLE_MAX_ROWS)
+        return;
     std::memmove(&table->rows[2], &table->rows[1], sizeof(CRow) * static_cast<size_t>(count));
     table->rows[1].dwProcessId = processId;
     table->rows[1].dwReserved = 0;
-    CopyToField(table->rows[1].szName, kNameChars, FileNamePart(path));
+    CopyToField(table->rows[1].szName, kNameChars, fileName);
     table->nCount = count + 1;
 }
 
 void CAppManager::ValidateAppsList()
 {
-    std::vector<CRow> live;
+    // A live row's process is opened once: that handle is the one its
+    // monitor waits on, so a process id reused later is never watched.
+    struct CLiveRow
+    {
+        CRow row;
+        CHandle process;
+    };
+    std::vector<CLiveRow> live;
     std::vector<CRow> dead;
     {
         std::lock_guard<CRecursiveLock> guard(m_stateLock);
@@ -108,7 +129,11 @@ void CAppManager::ValidateAppsList()
         {
             CRow row = table->rows[i];
             row.szName[kNameChars - 1] = L'\0';
-            (IsProcessAlive(row.dwProcessId) ? live : dead).push_back(row);
+            CHandle process = OpenLiveProcess(row.dwProcessId);
+            if (process)
+                live.push_back(CLiveRow{row, std::move(process)});
+            else
+                dead.push_back(row);
         }
 
         for (const CRow& row : dead)
@@ -116,14 +141,21 @@ void CAppManager::ValidateAppsList()
             KLOG(LOG_DEBUG, L"[CAppManager] %s (pid=%d) not running anymore", row.szName, row.dwProcessId);
             UpdateAppList(std::wstring(), row.dwProcessId, FALSE);
         }
-        for (const CRow& row : live)
+        for (const CLiveRow& entry : live)
         {
-            KLOG(LOG_DEBUG, L"[CAppManager] %s (pid=%d) still running", row.szName, row.dwProcessId);
-            m_registeredApps[row.dwProcessId] = CAppEntry{row.dwProcessId, row.szName};
+            KLOG(LOG_DEBUG, L"[CAppManager] %s (pid=%d) still running", entry.row.szName, entry.row.dwProcessId);
+            m_registeredApps[entry.row.dwProcessId] = CAppEntry{entry.row.dwProcessId, entry.row.szName};
         }
     }
-    for (const CRow& row : live)
-        StartMonitor(row.dwProcessId);
+    for (CLiveRow& entry : live)
+    {
+        // The monitor names the app by its image, as a registration does;
+        // the row's name is another process's word for it.
+        std::wstring path;
+        const std::wstring fileName =
+            QueryProcessImage(entry.process.Get(), path) ? FileNamePart(path) : std::wstring(entry.row.szName);
+        StartMonitor(entry.row.dwProcessId, std::move(entry.process), fileName);
+    }
     if (!live.empty())
-        PulseNamedEvent(APPS_CHANGED_EVENT);
+        AnnounceAppsChanged();
 }

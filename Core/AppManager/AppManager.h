@@ -2,11 +2,13 @@
 // The app manager: registrations, the shared app table, process monitors,
 // the active app and the global effect.
 #include <windows.h>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "AppData.h"
+#include "AppInfoFile.h"
 #include "Handles.h"
 #include "RecursiveLock.h"
 #include "RegisterData.h"
@@ -54,12 +56,17 @@ public:
     DWORD DoMonitorRegister2();
     DWORD DoMonitorActiveApp(DWORD* lastEffect);
     DWORD DoMonitorProcess(DWORD processId);
+    // Watches a process through the handle its registration opened, so a
+    // process id reused meanwhile can never be watched instead.
+    DWORD DoMonitorProcess(DWORD processId, Common::CHandle process, std::wstring fileName);
     DWORD GetProcessFileName(DWORD processId, wchar_t* buffer);
 
     // Observers for diagnostics and tests.
     bool HasWorkerThreads() const;
     HANDLE StopEvent() const { return m_stopEvent.Get(); }
     size_t RegisteredCount() const;
+    // File name of a registered-app map entry; empty when there is none.
+    std::wstring RegisteredName(DWORD processId) const;
     size_t PendingTasks() const { return m_tasks.Pending(); }
 
 protected:
@@ -96,11 +103,37 @@ private:
     static DWORD WINAPI PipeThreadProc(LPVOID param);
     static DWORD WINAPI ActiveAppThreadProc(LPVOID param);
 
-    BOOL CompleteRegistration(DWORD processId, const std::wstring& fullPath, const _REGISTERDATATYPE* block);
-    // Starts DoMonitorProcess for the process on the task group.
-    void StartMonitor(DWORD processId);
+    // --- registration (Registration.cpp). The process is opened once, and
+    // that handle serves the path, the row's name and the monitor.
+    BOOL CompleteRegistration(DWORD processId, Common::CHandle process, const std::wstring& fullPath);
+    // Starts DoMonitorProcess on the task group; the task owns the handle.
+    void StartMonitor(DWORD processId, Common::CHandle process, const std::wstring& fileName);
+    // Bumps the change count, then pulses apps-changed: the active-app
+    // thread compares the count before each wait, so a pulse that came
+    // while it was busy is not lost.
+    void AnnounceAppsChanged();
+
+    // --- process monitor (ProcessMonitor.cpp)
+    DWORD WatchProcess(DWORD processId, HANDLE process, const std::wstring& fileName);
     // The exit steps of a watched process.
     void OnProcessExited(DWORD processId, const std::wstring& fileName);
+
+    // --- shared table and active app, with the name already known.
+    void InsertAppRow(DWORD processId, const std::wstring& fileName);
+    void SelectActiveApp(DWORD processId, const std::wstring& fileName);
+
+    // --- records (AppRecords.cpp): the information file is read before the
+    // state lock is taken, the record written under it.
+    struct CLoadedAppInfo
+    {
+        DWORD dwResult = ERROR_FILE_NOT_FOUND;  // of AppInfo::ReadAppInfoFile
+        AppInfo::CAppInfoContent content;
+    };
+    static CLoadedAppInfo ReadAppInfoContent(const std::wstring& fullPath);
+    void StoreAppInfo(DWORD processId, const std::wstring& fullPath, const CLoadedAppInfo& info);
+    void CreateAppRecord(DWORD processId, const std::wstring& fullPath, const CLoadedAppInfo& info);
+    void StoreBlockInfo(const _REGISTERDATATYPE& data, const std::wstring& fullPath);
+
     void EnsurePriorityList(HKEY appsKey);
     void StartWorkerThreads();
     void StopPipeThread();
@@ -111,4 +144,6 @@ private:
     Common::CHandle m_activeAppThread;
     std::unordered_map<DWORD, CAppEntry> m_registeredApps;
     std::unique_ptr<Common::CAppData> m_pAppData;
+    // Changes announced on apps-changed by this module (AnnounceAppsChanged).
+    std::atomic<unsigned long> m_appsChanges{0};
 };

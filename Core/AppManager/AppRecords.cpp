@@ -139,7 +139,7 @@ DWORD LoadInfoFile(const CExecutable& exe, CAppInfoContent& content)
 {
     const DWORD rc = exe.strFolder.empty() ? ERROR_FILE_NOT_FOUND : AppInfo::ReadAppInfoFile(exe.strFolder, content);
     if (rc == ERROR_FILE_NOT_FOUND)
-        KLOG(LOG_INFO, L"[CAppManager] %s has no %s", exe.strName.c_str(), APP_INFO_FILE_NAME);
+        KLOG(LOG_DEBUG, L"[CAppManager] %s has no %s", exe.strName.c_str(), APP_INFO_FILE_NAME);
     else if (rc != ERROR_SUCCESS)
         KLOG(LOG_ERROR, L"[CAppManager] %s of %s cannot be used (%d)", APP_INFO_FILE_NAME, exe.strName.c_str(), rc);
     return rc;
@@ -189,15 +189,22 @@ void RewriteStoredContact(HKEY key)
 
 void CAppManager::SetAppInfo(_REGISTERDATATYPE data)
 {
+    wchar_t fullPath[MAX_PATH] = {};
+    if (GetProcessFileName(data.dwProcessId, fullPath) == 0)
+    {
+        KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName(%d) returns %d", data.dwProcessId, ::GetLastError());
+        return;
+    }
+    StoreBlockInfo(data, fullPath);
+}
+
+// The record from a registration block, for the executable the caller read
+// from the registering process.
+void CAppManager::StoreBlockInfo(const _REGISTERDATATYPE& data, const std::wstring& fullPath)
+{
     try
     {
         std::lock_guard<CRecursiveLock> guard(m_stateLock);
-        wchar_t fullPath[MAX_PATH] = {};
-        if (GetProcessFileName(data.dwProcessId, fullPath) == 0)
-        {
-            KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName(%d) returns %d", data.dwProcessId, ::GetLastError());
-            return;
-        }
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
@@ -221,7 +228,7 @@ void CAppManager::SetAppInfo(_REGISTERDATATYPE data)
         SetString(key.Get(), kContact, ApplyContactRule(BlockText(data.szContact)));
         SetDword(key.Get(), kDevicesSupported, StoredDevices(data.dwDevices));
         SetDword(key.Get(), kCategory, StoredCategory(data.dwCategory));
-        KLOG(LOG_INFO, L"[CAppManager] Record of %s updated from its registration", exe.strName.c_str());
+        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s updated from its registration", exe.strName.c_str());
     }
     catch (const std::exception&)
     {
@@ -259,7 +266,7 @@ void CAppManager::WriteAppRecord(const void* appInfo, std::wstring fullPath)
         SetString(key.Get(), kContact, BlockText(info.szContact));
         SetDword(key.Get(), kDevicesSupported, StoredDevices(info.dwDevices));
         SetDword(key.Get(), kCategory, StoredCategory(info.dwCategory));
-        KLOG(LOG_INFO, L"[CAppManager] Record of %s written from its registration", exe.strName.c_str());
+        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written from its registration", exe.strName.c_str());
     }
     catch (const std::exception&)
     {
@@ -267,12 +274,36 @@ void CAppManager::WriteAppRecord(const void* appInfo, std::wstring fullPath)
     }
 }
 
+// Reads the information file next to the executable; takes no lock.
+CAppManager::CLoadedAppInfo CAppManager::ReadAppInfoContent(const std::wstring& fullPath)
+{
+    CLoadedAppInfo info;
+    try
+    {
+        CExecutable exe;
+        if (exe.Parse(fullPath))
+            info.dwResult = LoadInfoFile(exe, info.content);
+    }
+    catch (const std::exception&)
+    {
+        info.dwResult = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return info;
+}
+
 void CAppManager::LoadAppInfo(DWORD processId, std::wstring fullPath)
+{
+    if (fullPath.empty())
+        return;
+    StoreAppInfo(processId, fullPath, ReadAppInfoContent(fullPath));
+}
+
+// The record of an app registered by process id, from its information file
+// as read beforehand: a new record is created, an existing one updated.
+void CAppManager::StoreAppInfo(DWORD processId, const std::wstring& fullPath, const CLoadedAppInfo& info)
 {
     try
     {
-        if (fullPath.empty())
-            return;
         std::lock_guard<CRecursiveLock> guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
@@ -282,7 +313,7 @@ void CAppManager::LoadAppInfo(DWORD processId, std::wstring fullPath)
         const DWORD rc = OpenRecord(exe, key);
         if (rc == ERROR_FILE_NOT_FOUND)
         {
-            ReadAppInfoFile(processId, exe.strPath);
+            CreateAppRecord(processId, exe.strPath, info);
             return;
         }
         if (rc != ERROR_SUCCESS)
@@ -291,12 +322,9 @@ void CAppManager::LoadAppInfo(DWORD processId, std::wstring fullPath)
             return;
         }
         SetString(key.Get(), kPath, exe.strPath);
-
-        CAppInfoContent content;
-        const DWORD loaded = LoadInfoFile(exe, content);
-        if (loaded == ERROR_SUCCESS)
-            WriteFileContent(key.Get(), content);
-        else if (loaded == ERROR_FILE_NOT_FOUND)
+        if (info.dwResult == ERROR_SUCCESS)
+            WriteFileContent(key.Get(), info.content);
+        else if (info.dwResult == ERROR_FILE_NOT_FOUND)
         {
             SetDword(key.Get(), kDevicesSupported, DEVICES_ALL);
             RewriteStoredContact(key.Get());
@@ -309,6 +337,11 @@ void CAppManager::LoadAppInfo(DWORD processId, std::wstring fullPath)
 }
 
 void CAppManager::ReadAppInfoFile(DWORD processId, std::wstring fullPath)
+{
+    CreateAppRecord(processId, fullPath, ReadAppInfoContent(fullPath));
+}
+
+void CAppManager::CreateAppRecord(DWORD processId, const std::wstring& fullPath, const CLoadedAppInfo& info)
 {
     try
     {
@@ -327,14 +360,11 @@ void CAppManager::ReadAppInfoFile(DWORD processId, std::wstring fullPath)
         if (created)
             SetDword(key.Get(), kEnable, 1);
         SetString(key.Get(), kPath, exe.strPath);
-
-        CAppInfoContent content;
-        const DWORD loaded = LoadInfoFile(exe, content);
-        if (loaded == ERROR_SUCCESS)
-            WriteFileContent(key.Get(), content);
-        else if (loaded == ERROR_FILE_NOT_FOUND)
+        if (info.dwResult == ERROR_SUCCESS)
+            WriteFileContent(key.Get(), info.content);
+        else if (info.dwResult == ERROR_FILE_NOT_FOUND)
             WriteDefaults(key.Get(), exe);
-        KLOG(LOG_INFO, L"[CAppManager] Record of %s written (%d)", exe.strName.c_str(), loaded);
+        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written (%d)", exe.strName.c_str(), info.dwResult);
     }
     catch (const std::exception&)
     {

@@ -86,7 +86,7 @@ void CAppManager::SetGlobalEffect(_EFFECTYPE effect, std::wstring appFileName)
             // Missing or malformed: no device class.
             ReadDwordValue(record.Get(), L"DevicesSupported", devices);
         }
-        KLOG(LOG_INFO, L"[AppManager] SetGlobalEffect(%d, %s) devices = 0x%02X", effect, appFileName.c_str(),
+        KLOG(LOG_DEBUG, L"[AppManager] SetGlobalEffect(%d, %s) devices = 0x%02X", effect, appFileName.c_str(),
              devices);
         // The rings have locks of their own; other operations need not wait
         // for a megabyte of ring writes.
@@ -109,7 +109,8 @@ DWORD CAppManager::DoMonitorActiveApp(DWORD* lastEffect)
     if (!m_stopEvent)
         return ERROR_INVALID_HANDLE;
 
-    CHandle changed(::OpenEventW(EVENT_ALL_ACCESS, FALSE, APPS_CHANGED_EVENT));
+    // Only waited on here: the module's own pulses open it for themselves.
+    CHandle changed(::OpenEventW(SYNCHRONIZE, FALSE, APPS_CHANGED_EVENT));
     if (!changed)
     {
         CGlobalSecurity security;
@@ -121,13 +122,25 @@ DWORD CAppManager::DoMonitorActiveApp(DWORD* lastEffect)
 
     // The stop event first: when both are set, stopping wins.
     const HANDLE waits[2] = {m_stopEvent.Get(), changed.Get()};
+    // Changes this module announced that no round has seen yet. A pulse
+    // that comes while a round runs wakes nobody; the count still moved, so
+    // the next round runs without waiting.
+    unsigned long seen = 0;
     for (;;)
     {
-        const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (waited == WAIT_OBJECT_0)
+        if (m_appsChanges.load() == seen)
+        {
+            const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            if (waited == WAIT_OBJECT_0)
+                return ERROR_SUCCESS;
+            if (waited != WAIT_OBJECT_0 + 1)
+                return CLogWriter::GetInstance()->LogErrorCode(::GetLastError(), __LINE__);
+        }
+        else if (::WaitForSingleObject(m_stopEvent.Get(), 0) == WAIT_OBJECT_0)
             return ERROR_SUCCESS;
-        if (waited != WAIT_OBJECT_0 + 1)
-            return CLogWriter::GetInstance()->LogErrorCode(::GetLastError(), __LINE__);
+        // Taken before the round reads the state: a change after this is
+        // seen by the next check.
+        seen = m_appsChanges.load();
 
         // One bad round must not end the thread: the next pulse tries again.
         try

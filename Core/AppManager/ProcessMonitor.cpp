@@ -33,23 +33,41 @@ DWORD CAppManager::DoMonitorProcess(DWORD processId)
     else if (!QueryProcessImage(process.Get(), path))
         result = LogLastError(__LINE__);
     else
-    {
-        const std::wstring fileName = FileNamePart(path);
-        KLOG(LOG_INFO, L"[AppManager] Start monitoring %s (pid = %d)", fileName.c_str(), processId);
-        // The stop event ends the watch too: a monitor never outlives the
-        // manager that started it.
-        const HANDLE waits[2] = {process.Get(), m_stopEvent.Get()};
-        const DWORD waited = ::WaitForMultipleObjects(m_stopEvent ? 2 : 1, waits, FALSE, INFINITE);
-        if (waited == WAIT_OBJECT_0 + 1)
-            KLOG(LOG_INFO, L"[AppManager] Stop monitoring %s (pid = %d): module stopping", fileName.c_str(),
-                 processId);
-        else if (waited != WAIT_OBJECT_0)
-            result = LogLastError(__LINE__);
-        else
-            OnProcessExited(processId, fileName);
-    }
+        result = WatchProcess(processId, process.Get(), FileNamePart(path));
     KLOG(LOG_INFO, L"[AppManager][END] DoMonitorProcess(%d)", processId);
     return result;
+}
+
+DWORD CAppManager::DoMonitorProcess(DWORD processId, CHandle process, std::wstring fileName)
+{
+    KLOG(LOG_INFO, L"[AppManager][START] DoMonitorProcess(%d)", processId);
+    DWORD result = ERROR_INVALID_HANDLE;
+    if (process)
+        result = WatchProcess(processId, process.Get(), fileName);
+    else
+        KLOG(LOG_ERROR, L"[AppManager] No process handle to watch pid %d", processId);
+    KLOG(LOG_INFO, L"[AppManager][END] DoMonitorProcess(%d)", processId);
+    return result;
+}
+
+// Waits for the process (opened with SYNCHRONIZE) to exit, then runs the
+// exit steps. A process that is already gone is signalled at once.
+DWORD CAppManager::WatchProcess(DWORD processId, HANDLE process, const std::wstring& fileName)
+{
+    KLOG(LOG_INFO, L"[AppManager] Start monitoring %s (pid = %d)", fileName.c_str(), processId);
+    // The stop event ends the watch too: a monitor never outlives the
+    // manager that started it.
+    const HANDLE waits[2] = {process, m_stopEvent.Get()};
+    const DWORD waited = ::WaitForMultipleObjects(m_stopEvent ? 2 : 1, waits, FALSE, INFINITE);
+    if (waited == WAIT_OBJECT_0 + 1)
+    {
+        KLOG(LOG_INFO, L"[AppManager] Stop monitoring %s (pid = %d): module stopping", fileName.c_str(), processId);
+        return ERROR_SUCCESS;
+    }
+    if (waited != WAIT_OBJECT_0)
+        return LogLastError(__LINE__);
+    OnProcessExited(processId, fileName);
+    return ERROR_SUCCESS;
 }
 
 void CAppManager::OnProcessExited(DWORD processId, const std::wstring& fileName)
@@ -58,7 +76,7 @@ void CAppManager::OnProcessExited(DWORD processId, const std::wstring& fileName)
     std::lock_guard<CRecursiveLock> guard(m_stateLock);
     UpdateAppList(fileName, processId, FALSE);
     UpdateActiveApp(0);
-    PulseNamedEvent(APPS_CHANGED_EVENT);
+    AnnounceAppsChanged();
     const int count = TableCount();
     if (count <= 0)
     {

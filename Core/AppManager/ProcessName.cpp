@@ -34,8 +34,18 @@ std::wstring FieldText(const wchar_t* field, size_t chars)
     return std::wstring(field, ::wcsnlen(field, chars));
 }
 
-bool IsProcessAlive(DWORD processId)
+Common::CHandle OpenLiveProcess(DWORD processId)
 {
     Common::CHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    return process && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+    if (process && ::WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT)
+    {
+        process.Reset();
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return process;
+}
+
+bool IsProcessAlive(DWORD processId)
+{
+    return OpenLiveProcess(processId).IsValid();
 }

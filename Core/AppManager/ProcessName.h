@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <string>
 
+#include "Handles.h"
+
 // The file name part of a full path (text after the last separator).
 std::wstring FileNamePart(const std::wstring& path);
 
@@ -17,6 +19,11 @@ void CopyToField(wchar_t* field, size_t chars, const std::wstring& text);
 // A string field that another process filled: up to its first NUL or the
 // field's end, never beyond.
 std::wstring FieldText(const wchar_t* field, size_t chars);
+
+// The process opened for watching (SYNCHRONIZE and
+// PROCESS_QUERY_LIMITED_INFORMATION) while it still runs; empty otherwise,
+// with the last error set.
+Common::CHandle OpenLiveProcess(DWORD processId);
 
 // True while the process runs. Opening a process id is not enough: the
 // object of an exited process stays openable while anyone holds a handle.

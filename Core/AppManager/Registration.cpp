@@ -1,6 +1,8 @@
 // Registering and unregistering apps by process id or registration block.
 #include "AppManager.h"
 
+#include <exception>
+#include <memory>
 #include <mutex>
 
 #include "LogWriter.h"
@@ -16,10 +18,26 @@ constexpr size_t kDescriptionChars = sizeof(_REGISTERDATATYPE::szDescription) / 
 constexpr size_t kAuthorChars = sizeof(_REGISTERDATATYPE::szAuthor) / sizeof(wchar_t);
 constexpr size_t kContactChars = sizeof(_REGISTERDATATYPE::szContact) / sizeof(wchar_t);
 
-void PulseRegistrationEvents()
+// The registering process, opened once and kept for its monitor; empty
+// (logged) when it does not run.
+CHandle OpenRegisteringProcess(DWORD processId)
 {
-    PulseNamedEvent(REGISTRATIONS_CHANGED_EVENT);
-    PulseNamedEvent(APPS_CHANGED_EVENT);
+    CHandle process = OpenLiveProcess(processId);
+    if (!process)
+        KLOG(LOG_ERROR, L"[AppManager] Invalid Process Id: Register(%d)", processId);
+    return process;
+}
+
+// Its full image path, read through that same handle.
+bool ReadRegisteringPath(const CHandle& process, std::wstring& fullPath)
+{
+    if (QueryProcessImage(process.Get(), fullPath) && !fullPath.empty())
+        return true;
+    const DWORD error = ::GetLastError();
+    KLOG(LOG_ERROR, L"[KaleoAppManager] QueryFullProcessImageName(0x%08X) returns %ld",
+         static_cast<unsigned>(reinterpret_cast<UINT_PTR>(process.Get())), error);
+    KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName() returns %d", error);
+    return false;
 }
 } // namespace
 
@@ -42,27 +60,48 @@ DWORD CAppManager::GetProcessFileName(DWORD processId, wchar_t* buffer)
     return static_cast<DWORD>(path.size());
 }
 
-void CAppManager::StartMonitor(DWORD processId)
+void CAppManager::AnnounceAppsChanged()
 {
-    if (!m_tasks.Run([this, processId] { DoMonitorProcess(processId); }))
-        KLOG(LOG_ERROR, L"[AppManager] Cannot start the monitor of pid %d", processId);
+    ++m_appsChanges;
+    PulseNamedEvent(APPS_CHANGED_EVENT);
 }
 
-// The steps both forms share once the process is known: its record (from
-// the block, or from its app information file), the priority list, its row,
-// the active app, the notifications, its monitor and its map entry.
-BOOL CAppManager::CompleteRegistration(DWORD processId, const std::wstring& fullPath, const _REGISTERDATATYPE* block)
+std::wstring CAppManager::RegisteredName(DWORD processId) const
+{
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    const auto it = m_registeredApps.find(processId);
+    return it == m_registeredApps.end() ? std::wstring() : it->second.strFileName;
+}
+
+void CAppManager::StartMonitor(DWORD processId, CHandle process, const std::wstring& fileName)
+{
+    try
+    {
+        // std::function needs a copyable task: the handle travels shared.
+        auto watched = std::make_shared<CHandle>(std::move(process));
+        if (m_tasks.Run([this, processId, watched, fileName] {
+                DoMonitorProcess(processId, std::move(*watched), fileName);
+            }))
+            return;
+    }
+    catch (const std::exception&)
+    {
+    }
+    KLOG(LOG_ERROR, L"[AppManager] Cannot start the monitor of pid %d", processId);
+}
+
+// The steps both forms share once the record is written: the priority
+// list, the row, the active app, the notifications, the monitor and the map
+// entry. Called with the state lock held.
+BOOL CAppManager::CompleteRegistration(DWORD processId, CHandle process, const std::wstring& fullPath)
 {
     const std::wstring fileName = FileNamePart(fullPath);
-    if (block)
-        SetAppInfo(*block);
-    else
-        LoadAppInfo(processId, fullPath);
     AddToPriorityList(fileName);
-    UpdateAppList(fileName, processId, TRUE);
-    UpdateActiveApp(processId);
-    PulseRegistrationEvents();
-    StartMonitor(processId);
+    InsertAppRow(processId, fileName);
+    SelectActiveApp(processId, fileName);
+    PulseNamedEvent(REGISTRATIONS_CHANGED_EVENT);
+    AnnounceAppsChanged();
+    StartMonitor(processId, std::move(process), fileName);
     m_registeredApps[processId] = CAppEntry{processId, fileName};
     return TRUE;
 }
@@ -70,15 +109,19 @@ BOOL CAppManager::CompleteRegistration(DWORD processId, const std::wstring& full
 BOOL CAppManager::Register(DWORD processId)
 {
     KLOG(LOG_INFO, L"[AppManager] Register app with pid = %d", processId);
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
     BOOL result = FALSE;
-    wchar_t fullPath[MAX_PATH] = {};
-    if (!IsProcessAlive(processId))
-        KLOG(LOG_ERROR, L"[AppManager] Invalid Process Id: Register(%d)", processId);
-    else if (GetProcessFileName(processId, fullPath) == 0)
-        KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName() returns %d", ::GetLastError());
-    else
-        result = CompleteRegistration(processId, fullPath, nullptr);
+    CHandle process = OpenRegisteringProcess(processId);
+    std::wstring fullPath;
+    if (process && ReadRegisteringPath(process, fullPath))
+    {
+        // The information file is read before the lock: the channels and
+        // the monitors need not wait for a file of up to a megabyte.
+        const CLoadedAppInfo info = ReadAppInfoContent(fullPath);
+        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        StoreAppInfo(processId, fullPath, info);
+        result = CompleteRegistration(processId, std::move(process), fullPath);
+    }
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
     KLOG(LOG_INFO, L"[AppManager] [Register1] Number of apps running = %d", TableCount());
     return result;
 }
@@ -92,12 +135,9 @@ BOOL CAppManager::Register(const _REGISTERDATATYPE* data)
     const _REGISTERDATATYPE block = *data;
     const DWORD processId = block.dwProcessId;
     KLOG(LOG_INFO, L"[AppManager] Register2 app with pid = %d", processId);
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
     BOOL result = FALSE;
-    wchar_t fullPath[MAX_PATH] = {};
-    if (!IsProcessAlive(processId))
-        KLOG(LOG_ERROR, L"[AppManager] Invalid Process Id: Register(%d)", processId);
-    else
+    CHandle process = OpenRegisteringProcess(processId);
+    if (process)
     {
         KLOG(LOG_INFO,
              L"[AppManager] Register app=PID(%ld) | title=%s | desc=%s | author=%s | contact=%s | devices=0x%08X | "
@@ -106,11 +146,15 @@ BOOL CAppManager::Register(const _REGISTERDATATYPE* data)
              FieldText(block.szDescription, kDescriptionChars).c_str(),
              FieldText(block.szAuthor, kAuthorChars).c_str(), FieldText(block.szContact, kContactChars).c_str(),
              block.dwDevices, block.dwCategory);
-        if (GetProcessFileName(processId, fullPath) == 0)
-            KLOG(LOG_ERROR, L"[AppManager] GetProcessFileName() returns %d", ::GetLastError());
-        else
-            result = CompleteRegistration(processId, fullPath, &block);
+        std::wstring fullPath;
+        if (ReadRegisteringPath(process, fullPath))
+        {
+            std::lock_guard<CRecursiveLock> guard(m_stateLock);
+            StoreBlockInfo(block, fullPath);
+            result = CompleteRegistration(processId, std::move(process), fullPath);
+        }
     }
+    std::lock_guard<CRecursiveLock> guard(m_stateLock);
     KLOG(LOG_INFO, L"[AppManager] [Register2] Number of apps running = %d", TableCount());
     return result;
 }
@@ -127,11 +171,9 @@ BOOL CAppManager::Unregister(DWORD processId)
     else
     {
         // Only a live process is unregistered without a map entry.
-        CHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-        if (!process || !IsProcessAlive(processId))
+        CHandle process = OpenLiveProcess(processId);
+        if (!process)
         {
-            if (process)
-                ::SetLastError(ERROR_INVALID_PARAMETER);
             KLOG(LOG_ERROR, L"[AppManager] OpenProcess(%d) returns %d", processId, ::GetLastError());
             return FALSE;
         }
@@ -146,7 +188,7 @@ BOOL CAppManager::Unregister(DWORD processId)
 
     UpdateAppList(fileName, processId, FALSE);
     UpdateActiveApp(0);
-    PulseNamedEvent(APPS_CHANGED_EVENT);
+    AnnounceAppsChanged();
     const int count = TableCount();
     if (count < 1)
         SetGlobalEffect(EFFECT_RELEASED, fileName);

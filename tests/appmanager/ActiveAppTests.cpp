@@ -3,7 +3,9 @@
 // and kaleoctl's account of who owns the lighting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "AppRecordTestSupport.h"
 
@@ -30,14 +32,18 @@ protected:
     {
         return StartApp(m_dir.Path(), name, holdMarker);
     }
-    // An app gone: its row removed and the active app chosen again, as the
-    // exit path of the module does it.
-    void Gone(CIdleApp& app, const std::wstring& name)
+    // An app killed: its monitor removes its row and chooses the active app
+    // again. True once the row is gone and row 0 names `next`.
+    bool Gone(CIdleApp& app, DWORD next)
     {
         const DWORD pid = app.Pid();
-        KillAndWait(app, name);
-        m_manager.UpdateAppList(name, pid, FALSE);
-        m_manager.UpdateActiveApp(0);
+        app.Kill(); // waits for the exit
+        return WaitFor(
+            [&] {
+                const std::vector<DWORD> pids = m_table.Pids();
+                return std::find(pids.begin(), pids.end(), pid) == pids.end() && m_table.Active() == next;
+            },
+            5000);
     }
 
     CAppsInstall m_install;
@@ -144,10 +150,8 @@ TEST_F(ActiveApp, ExitOfTheActiveAppSelectsTheNext)
     ASSERT_TRUE(m_manager.Register(a->Pid()));
     ASSERT_EQ(a->Pid(), m_table.Active());
 
-    Gone(*a, L"a.exe");
-    EXPECT_EQ(b->Pid(), m_table.Active());
-    Gone(*b, L"b.exe");
-    EXPECT_EQ(0u, m_table.Active());
+    EXPECT_TRUE(Gone(*a, b->Pid())) << "active " << m_table.Active();
+    EXPECT_TRUE(Gone(*b, 0)) << "active " << m_table.Active();
 }
 
 TEST_F(ActiveApp, LastRegisteredInstanceIsActive)
@@ -160,12 +164,8 @@ TEST_F(ActiveApp, LastRegisteredInstanceIsActive)
     ASSERT_TRUE(m_manager.Register(second->Pid()));
     EXPECT_EQ(second->Pid(), m_table.Active());
 
-    // The first still holds the marker: it takes over.
-    const DWORD pid = second->Pid();
-    second->Kill();
-    m_manager.UpdateAppList(L"a.exe", pid, FALSE);
-    m_manager.UpdateActiveApp(0);
-    EXPECT_EQ(first->Pid(), m_table.Active());
+    // The first still holds the marker: it takes over when the second exits.
+    EXPECT_TRUE(Gone(*second, first->Pid())) << "active " << m_table.Active();
 }
 
 TEST_F(ActiveApp, OnlyRegisteredAppsHoldingTheirMarkersWin)

@@ -1,6 +1,7 @@
 #include "AppManagerTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include "LogWriter.h"
 
@@ -77,6 +78,23 @@ std::wstring CTableView::Name(int row) const
 CPulseCounter::CPulseCounter(const wchar_t* name)
 {
     m_event.Reset(::CreateEventW(nullptr, TRUE, FALSE, name));
+    Start();
+}
+
+CPulseCounter::CPulseCounter(const wchar_t* name, const wchar_t* sddl)
+{
+    Common::CLocalMem descriptor;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+    descriptor.Reset(sd);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
+    m_event.Reset(::CreateEventW(&attributes, TRUE, FALSE, name));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), ::GetLastError()) << "the event must be new";
+    Start();
+}
+
+void CPulseCounter::Start()
+{
     m_stop.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     m_thread.Reset(::CreateThread(nullptr, 0, &CPulseCounter::ThreadProc, this, 0, nullptr));
     ::Sleep(20); // let the thread reach its wait: a pulse only wakes waiters

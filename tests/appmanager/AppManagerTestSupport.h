@@ -69,11 +69,15 @@ class CPulseCounter
 {
 public:
     explicit CPulseCounter(const wchar_t* name);
+    // Creates the event with the security of `sddl` (the creator's handle
+    // still has full access); others open it as that security allows.
+    CPulseCounter(const wchar_t* name, const wchar_t* sddl);
     ~CPulseCounter();
     long Count() const;
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID param);
+    void Start();
     Common::CHandle m_event;
     Common::CHandle m_stop;
     Common::CHandle m_thread;

@@ -225,26 +225,51 @@ TEST_F(AppRecords, UnterminatedBlockTextsAreCutAtTheirFields)
     }
 }
 
-TEST_F(AppRecords, LongFileTextsAreCut)
+// Texts of the file are stored whole up to 4,096 characters, and the
+// contact rule runs on the whole contact before that cut.
+TEST_F(AppRecords, LongFileTextsAreStoredWholeUpToTheBound)
 {
-    const std::string title(5000, 't');
-    const std::string description(3000, 'd');
-    const std::string name(400, 'n');
-    std::string contact;
-    for (int i = 0; i < 50; ++i)
-        contact += "vexelzone";
-    WriteInfo(Info("<title>" + title + "</title><description>" + description + "</description><author name=\"" +
-                   name + "\" contact=\"" + contact + "\"/>"));
-    m_manager.ReadAppInfoFile(0, Exe());
-    EXPECT_EQ(std::wstring(255, L't'), Text(Key(), L"Title"));
-    EXPECT_EQ(std::wstring(1023, L'd'), Text(Key(), L"Description"));
-    EXPECT_EQ(std::wstring(255, L'n'), Text(Key(), L"Author"));
-    // 255 characters of the file, then the rule: 28 whole words and "vex".
-    std::wstring expected;
-    for (int i = 0; i < 28; ++i)
-        expected += L"vexel";
-    expected += L"vex";
-    EXPECT_EQ(expected, Text(Key(), L"Contact"));
+    const auto repeat = [](const std::string& word, size_t times) {
+        std::string text;
+        for (size_t i = 0; i < times; ++i)
+            text += word;
+        return text;
+    };
+    const auto wrepeat = [](const std::wstring& word, size_t times) {
+        std::wstring text;
+        for (size_t i = 0; i < times; ++i)
+            text += word;
+        return text;
+    };
+    const struct
+    {
+        const char* label;
+        std::string body;
+        const wchar_t* value;
+        std::wstring expected;
+    } cases[] = {
+        {"title past the field", "<title>" + std::string(3000, 't') + "</title>", L"Title", std::wstring(3000, L't')},
+        {"title past the bound", "<title>" + std::string(5000, 't') + "</title>", L"Title", std::wstring(4096, L't')},
+        {"description", "<description>" + std::string(4096, 'd') + "</description>", L"Description",
+         std::wstring(4096, L'd')},
+        {"author", "<author name=\"" + std::string(400, 'n') + "\"/>", L"Author", std::wstring(400, L'n')},
+        // 450 characters in the file, 250 after the rule.
+        {"contact past the field", "<author name=\"a\" contact=\"" + repeat("vexelzone", 50) + "\"/>", L"Contact",
+         wrepeat(L"vexel", 50)},
+        // 4,500 in the file: cut first, it would keep far fewer words.
+        {"contact shortened by the rule", "<author name=\"a\" contact=\"" + repeat("vexelzone", 500) + "\"/>",
+         L"Contact", wrepeat(L"vexel", 500)},
+        // 9,000 in the file, 5,000 after the rule, then cut.
+        {"contact past the bound", "<author name=\"a\" contact=\"" + repeat("vexelzone", 1000) + "\"/>",
+         L"Contact", wrepeat(L"vexel", 1000).substr(0, 4096)},
+    };
+    for (const auto& c : cases)
+    {
+        RegDeleteTreeW32(Key());
+        WriteInfo(Info(c.body));
+        m_manager.ReadAppInfoFile(0, Exe());
+        EXPECT_EQ(c.expected, Text(Key(), c.value)) << c.label;
+    }
 }
 
 // A file that is there but cannot be used leaves "Path", and for a new

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
 #include "AppData.h"
 #include "AppManager.h"
+#include "AppRecordTestSupport.h"
 #include "EffectRingTestView.h"
 #include "NamedEvents.h"
 #include "TestEnv.h"
@@ -169,4 +171,81 @@ TEST_F(GlobalEffectActiveApp, ActiveAppNotListedOrWithoutRecordSetsNothing)
     }
     ::Sleep(100);
     EXPECT_TRUE(m_manager.Effects().empty()) << "a row name with a separator is not an app record";
+}
+
+namespace
+{
+// Holds the first effect the active-app thread sets until the test lets it
+// go, and records the effects that thread sets.
+class CGatedManager : public CAppManager
+{
+public:
+    CGatedManager()
+        : m_testThread(::GetCurrentThreadId()), m_blocked(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          m_gate(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+    }
+    ~CGatedManager() override
+    {
+        Release();
+        UnInit();
+    }
+
+    void SetGlobalEffect(Common::_EFFECTYPE effect, std::wstring name) override
+    {
+        if (::GetCurrentThreadId() == m_testThread)
+            return;
+        if (!m_held.exchange(true))
+        {
+            ::SetEvent(m_blocked.Get());
+            ::WaitForSingleObject(m_gate.Get(), 10000);
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_effects.emplace_back(effect, name);
+    }
+    bool WaitBlocked() { return ::WaitForSingleObject(m_blocked.Get(), 5000) == WAIT_OBJECT_0; }
+    void Release() { ::SetEvent(m_gate.Get()); }
+    std::vector<std::pair<Common::_EFFECTYPE, std::wstring>> Effects() const
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_effects;
+    }
+
+private:
+    const DWORD m_testThread;
+    Common::CHandle m_blocked;
+    Common::CHandle m_gate;
+    std::atomic<bool> m_held{false};
+    mutable std::mutex m_lock;
+    std::vector<std::pair<Common::_EFFECTYPE, std::wstring>> m_effects;
+};
+} // namespace
+
+// A registration that changes the active app while the thread is busy
+// setting the previous app's effect: its pulse finds no waiter, yet the
+// lighting ends up following the new app.
+TEST(ActiveAppThread, ChangeWhileBusyIsNotLost)
+{
+    AppTest::CAppsInstall install;
+    CScratchDir dir;
+    RegWriteDword(Common::KALEO_APPS_KEY, L"Enable", 1);
+    RegWriteString(Common::KALEO_APPS_KEY, L"PriorityList", L"a.exe;b.exe");
+    auto a = RecordTest::StartApp(dir.Path(), L"a.exe");
+    auto b = RecordTest::StartApp(dir.Path(), L"b.exe");
+    CGatedManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    AppTest::CTableView table;
+    ASSERT_TRUE(table.Attach());
+
+    ASSERT_TRUE(manager.Register(b->Pid()));
+    ASSERT_TRUE(manager.WaitBlocked());
+    ASSERT_TRUE(manager.Register(a->Pid()));
+    ASSERT_EQ(a->Pid(), table.Active()) << "a is listed first";
+    manager.Release();
+
+    using CEffect = std::pair<Common::_EFFECTYPE, std::wstring>;
+    EXPECT_TRUE(WaitFor([&] { return manager.Effects().size() >= 2; }, 3000));
+    ::Sleep(200);  // nothing further may follow
+    EXPECT_EQ((std::vector<CEffect>{{14, L"b.exe"}, {16, L"a.exe"}}), manager.Effects());
+    manager.UnInit();
 }

@@ -2,7 +2,10 @@
 // a table an earlier run left behind.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "AppManagerTestSupport.h"
+#include "EffectRingTestView.h"
 
 using namespace AppTest;
 using namespace TestEnv;
@@ -46,14 +49,95 @@ TEST_F(ProcessExit, KilledAppIsRemovedAndAnnounced)
               Log().find(L"(PID = " + std::to_wstring(killed) + L") terminated unexpectedly"));
 }
 
+// The records the device side reads after the last app's exit: the
+// headset's last-app record first, then the release in every ring the app's
+// record names (defaults: all of them) and in the general ring.
 TEST_F(ProcessExit, LastAppGoneReleasesTheLighting)
 {
     CIdleApp app;
     ASSERT_TRUE(m_manager.Register(app.Pid()));
+
+    struct CExpected
+    {
+        const Effects::CRingLayout* layout;
+        std::vector<std::pair<DWORD, DWORD>> records; // code, effect
+    };
+    const CExpected expected[] = {
+        {&Effects::HEADSET_RING, {{Effects::CODE_HEADSET_LAST_APP, 10}, {Effects::CODE_HEADSET, 13}}},
+        {&Effects::KEYBOARD_RING, {{Effects::CODE_KEYBOARD, 13}}},
+        {&Effects::MOUSE_RING, {{Effects::CODE_MOUSE, 13}}},
+        {&Effects::HOMELIGHTING_RING, {{Effects::CODE_HOMELIGHTING, 13}}},
+        {&Effects::GENERAL_RING, {{Effects::CODE_GENERAL, 13}}},
+    };
+    // The rings as the device side holds them, with their write index now.
+    std::vector<std::unique_ptr<EffectTest::CRingView>> views;
+    std::vector<DWORD> starts;
+    for (const CExpected& ring : expected)
+    {
+        views.push_back(std::make_unique<EffectTest::CRingView>());
+        ASSERT_TRUE(views.back()->Create(ring.layout->sectionName, ring.layout->sectionSize));
+        starts.push_back(views.back()->WriteIndex());
+    }
+
     app.Kill();
     ASSERT_TRUE(WaitFor([&] { return m_table.Count() == 0 && m_manager.RegisteredCount() == 0; }, 5000));
+    for (size_t r = 0; r < views.size(); ++r)
+    {
+        const Effects::CRingLayout& layout = *expected[r].layout;
+        const EffectTest::CRingView& view = *views[r];
+        const DWORD count = static_cast<DWORD>(expected[r].records.size());
+        const DWORD end = (starts[r] + count) % Effects::RING_SLOTS;
+        ASSERT_TRUE(WaitFor([&] { return view.WriteIndex() == end; }, 5000))
+            << Narrow(layout.label) << " index " << view.WriteIndex();
+        for (DWORD i = 0; i < count; ++i)
+        {
+            const DWORD slot = (starts[r] + i) % Effects::RING_SLOTS;
+            EXPECT_EQ(expected[r].records[i].first, view.Word(slot, layout.slotSize, 0)) << Narrow(layout.label) << i;
+            EXPECT_EQ(expected[r].records[i].second, view.Word(slot, layout.slotSize, layout.effectOffset))
+                << Narrow(layout.label) << i;
+        }
+    }
     EXPECT_TRUE(WaitFor([&] { return Log().find(L"[AppManager] Number of apps left running = 0") != std::wstring::npos; },
                         2000));
+}
+
+// A manager that lets the registering process go, and every handle the test
+// holds on it, in the middle of the registration.
+class CExitingAppManager : public CAppManager
+{
+public:
+    ~CExitingAppManager() override { UnInit(); }
+    void AddToPriorityList(std::wstring fileName) override
+    {
+        if (m_pApp)
+        {
+            m_pApp->Kill();
+            m_pApp.reset();
+        }
+        CAppManager::AddToPriorityList(fileName);
+    }
+    std::unique_ptr<CIdleApp> m_pApp;
+};
+
+// Its monitor watches the process the registration opened: a process gone,
+// and every other handle on it closed, before its monitor started still
+// loses its row and map entry. (Where the system frees an exited process
+// with its last handle, opening it again by id would fail here.)
+TEST(ProcessMonitor, AppGoneDuringRegistrationLosesItsRow)
+{
+    CAppsInstall install;
+    CExitingAppManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    CTableView table;
+    ASSERT_TRUE(table.Attach());
+    manager.m_pApp = std::make_unique<CIdleApp>();
+    const DWORD pid = manager.m_pApp->Pid();
+    ASSERT_TRUE(manager.Register(pid));
+    EXPECT_TRUE(WaitFor([&] { return table.Count() == 0 && manager.RegisteredCount() == 0; }, 5000))
+        << "rows " << table.Count() << ", registered " << manager.RegisteredCount();
+    manager.UnInit();
+    const std::wstring log = ReadUtf16File(install.OwnLog());
+    EXPECT_NE(std::wstring::npos, log.find(L"IdleApp.exe(PID = " + std::to_wstring(pid) + L") terminated unexpectedly"));
 }
 
 TEST_F(ProcessExit, StopEndsMonitorsOfRunningApps)
@@ -121,7 +205,8 @@ TEST(ModuleRestart, AbsentTableStartsEmptyWithoutPulse)
 }
 
 // A row whose name fills the field without a terminator, written by another
-// process, is read within the field.
+// process, is read within the field: the adopted app's entry holds the
+// field less its terminator, nothing of what follows it.
 TEST(ModuleRestart, UnterminatedRowNameIsBounded)
 {
     CAppsInstall install;
@@ -136,7 +221,7 @@ TEST(ModuleRestart, UnterminatedRowNameIsBounded)
     CAppManager manager;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
     EXPECT_EQ(1, table->nCount);
+    EXPECT_EQ(std::wstring(259, L'x'), manager.RegisteredName(live.Pid()));
+    EXPECT_EQ(L'x', table->rows[1].szName[259]) << "the row itself is left as it is";
     manager.UnInit();
-    const std::wstring log = ReadUtf16File(install.OwnLog());
-    EXPECT_EQ(std::wstring::npos, log.find(L"xy"));
 }

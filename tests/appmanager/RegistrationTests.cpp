@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "AppManagerTestSupport.h"
+#include "AppRecordTestSupport.h"
 
 using namespace AppTest;
+using namespace RecordTest;
 using namespace TestEnv;
 
 namespace
@@ -138,7 +139,8 @@ TEST_F(Registration, FullTableRegistersWithoutARow)
 }
 
 // Texts that fill their fields without a terminator are read up to the
-// field's end, never beyond it into the next field.
+// field's end less its terminator, never beyond it into the next field:
+// the app's record holds exactly that much of each.
 TEST_F(Registration, UnterminatedBlockTextsStayInTheirFields)
 {
     CIdleApp app;
@@ -149,10 +151,52 @@ TEST_F(Registration, UnterminatedBlockTextsStayInTheirFields)
     std::fill(std::begin(block.szContact), std::end(block.szContact), L'C');
     EXPECT_TRUE(m_manager.Register(&block));
     EXPECT_EQ(1, m_table.Count());
+    const std::wstring key = RecordKey(L"IdleApp.exe");
+    EXPECT_EQ(std::wstring(255, L'T'), Text(key, L"Title"));
+    EXPECT_EQ(std::wstring(1023, L'D'), Text(key, L"Description"));
+    EXPECT_EQ(std::wstring(255, L'A'), Text(key, L"Author"));
+    EXPECT_EQ(std::wstring(255, L'C'), Text(key, L"Contact"));
+}
+
+// Lines that run on every call and that no reader relies on are DEBUG;
+// the lines operators follow keep their level.
+TEST_F(Registration, RoutineLinesAreDebug)
+{
+    CIdleApp app;
+    ASSERT_TRUE(m_manager.Register(app.Pid()));
+    m_manager.SetGlobalEffect(Common::EFFECT_OWNED_A, L"IdleApp.exe");
+    m_table.Table()->rows[0].dwProcessId = 0;
+    RegWriteString(kAppsKey, L"PriorityList", L"IdleApp.exe");
+    m_manager.UpdateActiveApp(0);
+    ASSERT_TRUE(m_manager.Unregister(app.Pid()));
+
     const std::wstring log = ReadUtf16File(m_install.OwnLog());
-    const size_t at = log.find(L"title=TTT");
-    ASSERT_NE(std::wstring::npos, at);
-    EXPECT_EQ(std::wstring::npos, log.find(L"TD", at)) << "title ran into the description";
+    const struct
+    {
+        const wchar_t* text;
+        const wchar_t* level;
+    } cases[] = {
+        {L"[AppManager] SetGlobalEffect(14, IdleApp.exe) devices = 0xBF", L",DEBUG,"},
+        {L"[CAppManager] IdleApp.exe has no KaleoAppInfo.xml", L",DEBUG,"},
+        {L"[AppManager] No active app", L",DEBUG,"},
+        {L"[CAppManager] Record of IdleApp.exe", L",DEBUG,"},
+        {L"[AppManager] Register app with pid = ", L",INFO,"},
+        {L"[AppManager] [Register1] Number of apps running = 1", L",INFO,"},
+        {L"[AppManager] Start monitoring IdleApp.exe", L",INFO,"},
+        {L"[AppManager] [Unregister] Number of apps running = 0", L",INFO,"},
+    };
+    for (const auto& c : cases)
+    {
+        size_t lines = 0;
+        for (size_t at = log.find(c.text); at != std::wstring::npos; at = log.find(c.text, at + 1))
+        {
+            const size_t begin = log.rfind(L'\n', at);
+            const std::wstring head = log.substr(begin == std::wstring::npos ? 0 : begin, at - begin);
+            EXPECT_NE(std::wstring::npos, head.find(c.level)) << Narrow(c.text) << ": " << Narrow(head);
+            ++lines;
+        }
+        EXPECT_GT(lines, 0u) << Narrow(c.text);
+    }
 }
 
 // Another process may scribble over the count: the module repairs it and
@@ -173,4 +217,27 @@ TEST_F(Registration, HostileCountsAreRepaired)
     ASSERT_TRUE(m_manager.Register(app.Pid()));
     EXPECT_EQ(std::vector<DWORD>{app.Pid()}, m_table.Pids());
     EXPECT_NE(std::wstring::npos, ReadUtf16File(m_install.OwnLog()).find(L"[AppData] Invalid app count -1"));
+}
+
+// Others may create the apps-changed event with no more rights than the
+// module needs: waiting, and pulsing. Its pulses still arrive, and the
+// active-app thread still runs on it.
+TEST(RegistrationEvents, PulsedWithModifyAccessOnly)
+{
+    CAppsInstall install;
+    // Everyone: SYNCHRONIZE | EVENT_MODIFY_STATE.
+    CPulseCounter appsChanged(Common::APPS_CHANGED_EVENT, L"D:(A;;0x00100002;;;WD)");
+    {
+        Common::CHandle probe(::OpenEventW(EVENT_ALL_ACCESS, FALSE, Common::APPS_CHANGED_EVENT));
+        ASSERT_FALSE(probe.IsValid()) << "the system must enforce the event's security for this test";
+    }
+    CAppManager manager;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), manager.Init());
+    ::Sleep(100);  // the active-app thread reaches its wait
+    CIdleApp app;
+    ASSERT_TRUE(manager.Register(app.Pid()));
+    EXPECT_TRUE(WaitFor([&] { return appsChanged.Count() >= 1; }, 2000));
+    manager.UnInit();
+    const std::wstring log = ReadUtf16File(install.OwnLog());
+    EXPECT_EQ(std::wstring::npos, log.find(L") 0x00000005: ")) << "the active-app thread could not use the event";
 }

@@ -1,5 +1,5 @@
 // Tasks really run in parallel, the pool grows past the core count when tasks
-// block, joins wait for slow tasks, exceptions stay inside tasks, and the
+// block, groups wait for slow tasks, exceptions stay inside tasks, and the
 // lock excludes.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "Handles.h"
 #include "TaskRuntime.h"
@@ -182,7 +184,11 @@ TEST(TaskCriticalSection, ExcludesUnderContention)
             --inside;
         }
     };
-    Common::ParallelInvoke(work, work, work, work, work, work);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back(work);
+    for (std::thread& thread : threads)
+        thread.join();
     EXPECT_FALSE(overlap.load());
     EXPECT_EQ(6 * 20000, counter);
 }
@@ -192,13 +198,12 @@ TEST(TaskCriticalSection, TryLockFailsWhileHeld)
     Common::CCriticalSection cs;
     auto tryFromOtherThread = [&cs]() {
         bool got = false;
-        Common::ParallelInvoke(
-            [&]() {
-                got = cs.try_lock();
-                if (got)
-                    cs.unlock();
-            },
-            []() {});
+        std::thread other([&]() {
+            got = cs.try_lock();
+            if (got)
+                cs.unlock();
+        });
+        other.join();
         return got;
     };
     {

@@ -8,7 +8,7 @@
 
 #include <pugixml.hpp>
 
-#include "Handles.h"
+#include "BoundedFile.h"
 
 using namespace Common;
 
@@ -31,47 +31,6 @@ std::wstring Cut(const wchar_t* text, size_t maxChars)
     while (length < maxChars && text[length] != L'\0')
         ++length;
     return std::wstring(text, length);
-}
-
-// The whole file, refusing anything but a plain disk file of at most
-// APP_INFO_FILE_MAX_BYTES.
-DWORD ReadFileBytes(const std::wstring& path, std::vector<char>& bytes)
-{
-    CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-    {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return ERROR_FILE_NOT_FOUND;
-        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
-    }
-    if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
-        return ERROR_INVALID_DATA;
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.Get(), &size))
-        return ERROR_READ_FAULT;
-    if (size.QuadPart > APP_INFO_FILE_MAX_BYTES)
-        return ERROR_FILE_TOO_LARGE;
-    if (size.QuadPart <= 0)
-        return ERROR_INVALID_DATA;
-
-    // One byte more than allowed, so a file that grew meanwhile is noticed.
-    bytes.resize(static_cast<size_t>(size.QuadPart) + 1);
-    size_t total = 0;
-    while (total < bytes.size())
-    {
-        DWORD read = 0;
-        if (!::ReadFile(file.Get(), bytes.data() + total, static_cast<DWORD>(bytes.size() - total), &read, nullptr))
-            return ERROR_READ_FAULT;
-        if (read == 0)
-            break;
-        total += read;
-    }
-    if (total > APP_INFO_FILE_MAX_BYTES)
-        return ERROR_FILE_TOO_LARGE;
-    bytes.resize(total);
-    return bytes.empty() ? ERROR_INVALID_DATA : ERROR_SUCCESS;
 }
 
 // Element text: the value of the first child node, empty without one.
@@ -157,7 +116,7 @@ DWORD ReadAppInfoFile(const std::wstring& folder, CAppInfoContent& content) noex
     try
     {
         std::vector<char> bytes;
-        const DWORD rc = ReadFileBytes(folder + L"\\" + APP_INFO_FILE_NAME, bytes);
+        const DWORD rc = ReadBoundedFile(folder + L"\\" + APP_INFO_FILE_NAME, APP_INFO_FILE_MAX_BYTES, bytes);
         if (rc != ERROR_SUCCESS)
             return rc;
 

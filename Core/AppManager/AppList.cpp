@@ -22,8 +22,11 @@ CAppData::_APPTABLE* CAppManager::AttachedTable()
 {
     if (!m_pAppData)
         return nullptr;
-    if (!m_pAppData->IsMapped())
-        m_pAppData->Open();
+    // A table that could not be attached at start (its name held by a
+    // section of the wrong size, say) is attached, or made, as soon as that
+    // is possible again.
+    if (!m_pAppData->IsMapped() && !m_pAppData->Open())
+        m_pAppData->Create();
     return m_pAppData->Table();
 }
 

@@ -71,7 +71,7 @@ public:
 
 protected:
     // --- shared app table (AppList.cpp). Call with m_stateLock held.
-    // The mapped table, attaching once if needed; null without a view.
+    // The mapped table, attaching (or making) it if needed; null without a view.
     Common::CAppData::_APPTABLE* AttachedTable();
     // Rows 1..count in use. A count another process wrote out of range is
     // repaired to 0..50 first (logged), so callers may index rows with it.

@@ -151,21 +151,4 @@ size_t CTaskGroup::Pending() const noexcept
     return pending;
 }
 
-// ---------------------------------------------------------------------------
-
-void CCriticalSection::lock() noexcept
-{
-    ::AcquireSRWLockExclusive(&m_lock);
-}
-
-bool CCriticalSection::try_lock() noexcept
-{
-    return ::TryAcquireSRWLockExclusive(&m_lock) != FALSE;
-}
-
-void CCriticalSection::unlock() noexcept
-{
-    ::ReleaseSRWLockExclusive(&m_lock);
-}
-
 } // namespace Common

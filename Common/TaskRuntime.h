@@ -1,6 +1,6 @@
 #pragma once
 // Parallel tasks on the process's default Win32 thread pool: fire-and-forget
-// tasks, groups an owner can wait for, and a non-recursive lock. Tasks may
+// tasks and groups an owner can wait for. Tasks may
 // block for as long as they like (app monitors wait on a process for hours): each one tells the pool so, and the pool adds
 // threads instead of starving the other tasks.
 //
@@ -45,35 +45,6 @@ private:
     // Shared with the queued tasks: the last task may still be leaving the
     // state when the waiter already returned and destroyed the group.
     std::shared_ptr<CState> m_state;
-};
-
-// Non-recursive lock: a second lock() by the owning thread deadlocks and
-// try_lock() by it fails. Meets the Lockable requirements (std::lock_guard).
-class CCriticalSection
-{
-public:
-    CCriticalSection() noexcept = default;
-    CCriticalSection(const CCriticalSection&) = delete;
-    CCriticalSection& operator=(const CCriticalSection&) = delete;
-
-    void lock() noexcept;
-    bool try_lock() noexcept;
-    void unlock() noexcept;
-
-    class CScopedLock
-    {
-    public:
-        explicit CScopedLock(CCriticalSection& cs) noexcept : m_cs(cs) { m_cs.lock(); }
-        ~CScopedLock() { m_cs.unlock(); }
-        CScopedLock(const CScopedLock&) = delete;
-        CScopedLock& operator=(const CScopedLock&) = delete;
-
-    private:
-        CCriticalSection& m_cs;
-    };
-
-private:
-    SRWLOCK m_lock = SRWLOCK_INIT;
 };
 
 } // namespace Common

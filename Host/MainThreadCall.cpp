@@ -15,9 +15,9 @@ DWORD CMainThreadCall::Create()
 
 DWORD CMainThreadCall::Invoke(const std::function<void()>& work, HANDLE abortEvent)
 {
-    Common::CCriticalSection::CScopedLock caller(m_callers);
+    Common::CSrwLock::CScopedLock caller(m_callers);
     {
-        Common::CCriticalSection::CScopedLock lock(m_lock);
+        Common::CSrwLock::CScopedLock lock(m_lock);
         m_work = &work;
         m_taken = false;
     }
@@ -26,7 +26,7 @@ DWORD CMainThreadCall::Invoke(const std::function<void()>& work, HANDLE abortEve
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0)
         return ERROR_SUCCESS;
     {
-        Common::CCriticalSection::CScopedLock lock(m_lock);
+        Common::CSrwLock::CScopedLock lock(m_lock);
         if (!m_taken)
         {
             m_work = nullptr;  // withdrawn: the main thread will find nothing
@@ -42,7 +42,7 @@ void CMainThreadCall::RunPending()
 {
     const std::function<void()>* work = nullptr;
     {
-        Common::CCriticalSection::CScopedLock lock(m_lock);
+        Common::CSrwLock::CScopedLock lock(m_lock);
         work = m_work;
         m_work = nullptr;
         m_taken = work != nullptr;

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <functional>
 #include "Handles.h"
-#include "TaskRuntime.h"
+#include "Locks.h"
 
 namespace Host
 {
@@ -30,8 +30,8 @@ public:
     void RunPending();
 
 private:
-    Common::CCriticalSection m_callers;  // one Invoke at a time
-    Common::CCriticalSection m_lock;     // guards m_work and m_taken
+    Common::CSrwLock m_callers;  // one Invoke at a time
+    Common::CSrwLock m_lock;     // guards m_work and m_taken
     const std::function<void()>* m_work = nullptr;
     bool m_taken = false;
     Common::CHandle m_pending;  // auto-reset: work was posted

@@ -10,7 +10,7 @@
 #include "AppData.h"
 #include "AppInfoFile.h"
 #include "Handles.h"
-#include "RecursiveLock.h"
+#include "Locks.h"
 #include "RegisterData.h"
 #include "TaskRuntime.h"
 

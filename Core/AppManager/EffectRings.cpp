@@ -20,7 +20,7 @@ CEffectRingSection::CEffectRingSection(std::wstring sectionName, std::wstring ev
 
 bool CEffectRingSection::IsAttached()
 {
-    CCriticalSection::CScopedLock lock(m_lock);
+    CSrwLock::CScopedLock lock(m_lock);
     return m_section.IsMapped();
 }
 

@@ -21,7 +21,7 @@
 #include "Handles.h"
 #include "RegisterData.h"
 #include "SharedSection.h"
-#include "TaskRuntime.h"
+#include "Locks.h"
 
 // One ring section as this process sees it. It attaches at its first write
 // (and again at every write until that succeeds); a ring that cannot be
@@ -53,7 +53,7 @@ protected:
     template <typename F>
     DWORD WriteWith(F&& fill) noexcept
     {
-        Common::CCriticalSection::CScopedLock lock(m_lock);
+        Common::CSrwLock::CScopedLock lock(m_lock);
         const DWORD rc = AttachLocked();
         if (rc != ERROR_SUCCESS)
             return rc;
@@ -75,7 +75,7 @@ private:
     const EAttachMode m_mode;
     const ScrambleFn m_scramble;
 
-    Common::CCriticalSection m_lock;  // guards everything below
+    Common::CSrwLock m_lock;  // guards everything below
     Common::CSharedSection m_section;
     Common::CHandle m_event;          // ATTACH_OPEN_ONLY rings only
     std::unique_ptr<uint8_t[]> m_scratch;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "GlobalSecurity.h"
+#include "Locks.h"
 #include "LogWriter.h"
 #include "RequestRing.h"
 
@@ -63,7 +64,7 @@ public:
     // CHandle owns it and clears it here before closing it.
     void SetCurrentPipe(HANDLE pipe)
     {
-        CCriticalSection::CScopedLock lock(m_lock);
+        CSrwLock::CScopedLock lock(m_lock);
         m_currentPipe = pipe;
     }
 
@@ -83,14 +84,14 @@ public:
         if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
             return;
         ClearRunning();
-        CCriticalSection::CScopedLock lock(m_lock);
+        CSrwLock::CScopedLock lock(m_lock);
         if (m_currentPipe)
             ::DisconnectNamedPipe(m_currentPipe);
     }
 
 private:
     std::atomic<bool> m_running{true};
-    CCriticalSection m_lock;         // guards m_currentPipe
+    CSrwLock m_lock;         // guards m_currentPipe
     HANDLE m_currentPipe = nullptr;  // not owned, see SetCurrentPipe
     CHandle m_stop;
     CHandle m_ended;

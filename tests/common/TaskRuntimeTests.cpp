@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "Locks.h"
 #include "TaskRuntime.h"
 
 namespace
@@ -165,16 +166,16 @@ TEST(TaskGroup, EmptyGroupWaitReturnsAtOnceAndDestructorWaits)
     EXPECT_TRUE(done.load());
 }
 
-TEST(TaskCriticalSection, ExcludesUnderContention)
+TEST(SrwLock, ExcludesUnderContention)
 {
-    Common::CCriticalSection cs;
+    Common::CSrwLock cs;
     long counter = 0;  // deliberately not atomic
     std::atomic<int> inside{0};
     std::atomic<bool> overlap{false};
     auto work = [&]() {
         for (int i = 0; i < 20000; ++i)
         {
-            std::lock_guard<Common::CCriticalSection> guard(cs);
+            std::lock_guard<Common::CSrwLock> guard(cs);
             if (++inside != 1)
                 overlap = true;
             long v = counter;
@@ -193,9 +194,9 @@ TEST(TaskCriticalSection, ExcludesUnderContention)
     EXPECT_EQ(6 * 20000, counter);
 }
 
-TEST(TaskCriticalSection, TryLockFailsWhileHeld)
+TEST(SrwLock, TryLockFailsWhileHeld)
 {
-    Common::CCriticalSection cs;
+    Common::CSrwLock cs;
     auto tryFromOtherThread = [&cs]() {
         bool got = false;
         std::thread other([&]() {
@@ -207,7 +208,7 @@ TEST(TaskCriticalSection, TryLockFailsWhileHeld)
         return got;
     };
     {
-        Common::CCriticalSection::CScopedLock lock(cs);
+        Common::CSrwLock::CScopedLock lock(cs);
         EXPECT_FALSE(tryFromOtherThread());
         EXPECT_FALSE(cs.try_lock());  // not recursive
     }

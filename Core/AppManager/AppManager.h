@@ -77,8 +77,8 @@ protected:
     // records against the request threads, monitor tasks and host thread.
     mutable Common::CRecursiveLock m_stateLock;
 
-    // Monitor tasks and stop watchers. UnInit waits for all of them, so none
-    // can touch a destroyed manager.
+    // Monitor tasks. They wait on the stop event as well, and UnInit waits
+    // for all of them, so none can touch a destroyed manager.
     Common::CTaskGroup m_tasks;
 
     // Effect rings written by SetGlobalEffect (EffectRings.h); created by
@@ -86,6 +86,11 @@ protected:
     std::unique_ptr<CEffectRings> m_pEffectRings;
 
     // --- request channels (RequestChannels.cpp, RequestRing.*)
+
+    // The stop event's creation and setting, as seams for tests of a start
+    // or stop that fails: a new manual-reset event, not set; SetEvent.
+    virtual HANDLE CreateStopEvent();
+    virtual BOOL SignalStop();
 
     // --- registry records and priority list (AppRecords.cpp, ActiveApp.cpp, AppInfoFile.*)
 
@@ -102,8 +107,9 @@ private:
     // The exit steps of a watched process.
     void OnProcessExited(DWORD processId, const std::wstring& fileName);
     void EnsurePriorityList(HKEY appsKey);
-    void StartWorkerThreads();
-    void StopPipeThread();
+    DWORD StartWorkerThreads();
+    bool SetStopEvent();
+    bool AnyWorkerRuns() const;
 
     Common::CHandle m_stopEvent;
     Common::CHandle m_registerThread;

@@ -61,13 +61,8 @@ DWORD CAppManagerData::Attach()
 bool CAppManagerData::ReadWriteIndex(DWORD& index) const
 {
     const _REQUESTRING* ring = Ring();
-    if (!ring)
-        return false;
-    const DWORD value = ReadShared(ring->dwWriteIndex);
-    if (value >= REQUEST_RING_SLOTS)
-        return false;
-    index = value;
-    return true;
+    index = ring ? ReadShared(ring->dwWriteIndex) : 0;
+    return ring && index < REQUEST_RING_SLOTS;
 }
 
 bool CAppManagerData::ReadSlots(_REQUESTSLOT (&slots)[REQUEST_RING_SLOTS]) const
@@ -101,6 +96,19 @@ bool CRingCursor::IsNew(const _REQUESTSLOT& slot, DWORD index) const
     return slot.dwProcessId != 0 && !SameSlot(slot, m_seen[index]);
 }
 
+bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
+{
+    if (ring.ReadWriteIndex(writeIndex))
+    {
+        m_badIndex = 0;
+        return true;
+    }
+    if (writeIndex != m_badIndex)
+        KLOG(LOG_ERROR, L"[AppManager] Request ring write index %lu out of range: ignored", writeIndex);
+    m_badIndex = writeIndex;
+    return false;
+}
+
 void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch)
 {
     batch.count = 0;
@@ -108,16 +116,7 @@ void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch
     if (!ring.ReadSlots(now))
         return;
     DWORD writeIndex = 0;
-    const bool indexValid = ring.ReadWriteIndex(writeIndex);
-    if (!indexValid)
-    {
-        const DWORD bad = ring.Ring() ? ReadShared(ring.Ring()->dwWriteIndex) : 0;
-        if (bad != m_badIndex)
-            KLOG(LOG_ERROR, L"[AppManager] Request ring write index %lu out of range: ignored", bad);
-        m_badIndex = bad;
-    }
-    else
-        m_badIndex = 0;
+    const bool indexValid = ReadIndex(ring, writeIndex);
 
     // The slots to look at, oldest first. Those the index has passed are
     // complete. Without a move, a wake-up may follow ten writes that brought
@@ -140,13 +139,13 @@ void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch
         if (IsNew(now[slot], slot))
             batch.requests[batch.count++] = CRingRequest{now[slot].dwProcessId, now[slot].dwRequest};
     }
-    // Everything looked at counts as seen, and so do slots outside the span:
-    // those were overwritten before the index reached them. The slot at the
-    // write index is the exception when it was not looked at: a client may
-    // be filling it right now, and it is looked at once the index passed it.
+    // Slots outside the span changed only when more than ten requests came
+    // at once; those were overwritten unserved and count as seen too. The
+    // exception is the slot at the write index: a client may be filling it
+    // now, and it is looked at once the index has passed it.
     for (DWORD slot = 0; slot < kSlots; ++slot)
     {
-        if (span == kSlots || !indexValid || slot != writeIndex)
+        if (span == kSlots || slot != writeIndex)
             m_seen[slot] = now[slot];
     }
     if (indexValid)

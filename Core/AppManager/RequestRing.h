@@ -78,8 +78,8 @@ public:
     DWORD Attach();
     bool IsValid() const { return m_pData.IsValid(); }
 
-    // The write index, read once from the section. False (index untouched)
-    // when the ring is not attached or the value addresses no slot.
+    // The write index, read once from the section into index. False when
+    // the ring is not attached or the value addresses no slot.
     bool ReadWriteIndex(DWORD& index) const;
     // Copies all slots, each field read once. False when not attached.
     bool ReadSlots(Common::_REQUESTSLOT (&slots)[Common::REQUEST_RING_SLOTS]) const;
@@ -116,6 +116,8 @@ public:
     void TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch);
 
 private:
+    // The write index; false (logged once per value) when it addresses no slot.
+    bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
     bool IsNew(const Common::_REQUESTSLOT& slot, DWORD index) const;
 
     DWORD m_readIndex = 0;

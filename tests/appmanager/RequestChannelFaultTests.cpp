@@ -94,10 +94,11 @@ TEST_F(RequestChannelFaults, BadPipeClientsAreDroppedAndTheNextOneServed)
     EXPECT_EQ(2u, m_table.Pids().size());
 }
 
-// Apps register one after another while another thread keeps asking for
-// the pipe's name: the module always holds an instance, so there is never a
-// moment in which another process could create the name and receive the
-// next app's block.
+// Apps register one after another while one thread keeps asking for the
+// pipe's name and another keeps trying to create it for itself, as a
+// squatting process would (with other parameters, which Wine refuses while
+// an instance exists). The module always holds an instance, so the name is
+// never absent and never taken.
 TEST_F(RequestChannelFaults, PipeNameIsNeverAbsentBetweenClients)
 {
     CIdleApp first;
@@ -105,28 +106,40 @@ TEST_F(RequestChannelFaults, PipeNameIsNeverAbsentBetweenClients)
 
     std::atomic<bool> done{false};
     std::atomic<long> polls{0}, absent{0};
-    std::thread poller([&] {
+    const auto poll = [&] {
         while (!done)
         {
             if (!::WaitNamedPipeW(Common::CONTROL_PIPE_NAME, 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND)
                 ++absent;
             ++polls;
         }
-    });
+    };
+    std::atomic<long> taken{0};
+    const auto squat = [&] {
+        while (!done)
+        {
+            Common::CHandle squatter(::CreateNamedPipeW(Common::CONTROL_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+                                                        PIPE_TYPE_BYTE | PIPE_WAIT, 1, 16, 16, 0, nullptr));
+            taken += squatter.IsValid() ? 1 : 0;
+        }
+    };
+    std::thread watchers[2] = {std::thread(poll), std::thread(squat)};
     // Dropped messages end a connection at once, so instances follow each
     // other quickly; the registrations in between must all arrive.
     std::vector<std::unique_ptr<CIdleApp>> apps;
     const BYTE junk = 0;
     for (int round = 0; round < 3; ++round)
     {
-        for (int i = 0; i < 20; ++i)
+        for (int i = 0; i < 100; ++i)
             EXPECT_TRUE(SendPipeMessage(&junk, 1));
         apps.push_back(std::make_unique<CIdleApp>());
         EXPECT_TRUE(RegisterThroughPipe(apps.back()->Pid())) << "round " << round;
     }
     done = true;
-    poller.join();
+    for (std::thread& watcher : watchers)
+        watcher.join();
     EXPECT_EQ(0, absent.load()) << "the name was absent in " << absent << " of " << polls << " looks";
+    EXPECT_EQ(0, taken.load()) << "another process took the name " << taken << " times";
     EXPECT_GT(polls.load(), 100);
     EXPECT_EQ(4u, m_table.Pids().size());
 }

@@ -123,9 +123,9 @@ bool CAppManager::SetStopEvent()
     {
         if (SignalStop())
             return true;
+        const DWORD error = ::GetLastError();
         if (!reported)
-            KLOG(LOG_ERROR, L"[AppManager] Cannot set the stop event (%lu): trying again while threads run",
-                 ::GetLastError());
+            KLOG(LOG_ERROR, L"[AppManager] Cannot set the stop event (%lu): trying again while threads run", error);
         reported = true;
         if (!AnyWorkerRuns())
             return false;

@@ -85,12 +85,13 @@ protected:
     // the constructor.
     std::unique_ptr<CEffectRings> m_pEffectRings;
 
-    // --- request channels (RequestChannels.cpp, RequestRing.*)
-
-    // The stop event's creation and setting, as seams for tests of a start
-    // or stop that fails: a new manual-reset event, not set; SetEvent.
+    // --- stopping (AppManager.cpp). The stop event's creation (a new
+    // manual-reset event, not set) and its setting; seams for tests of a
+    // start or a stop that fails.
     virtual HANDLE CreateStopEvent();
     virtual BOOL SignalStop();
+
+    // --- request channels (RequestChannels.cpp, RequestRing.*)
 
     // --- registry records and priority list (AppRecords.cpp, ActiveApp.cpp, AppInfoFile.*)
 

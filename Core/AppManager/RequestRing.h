@@ -96,7 +96,9 @@ private:
 // each slot's bytes as last seen. A slot holds a new request only when its
 // bytes differ from those, so a wake-up without a new write serves nothing,
 // whatever the write index says; and ten requests written at once, which
-// bring the index back to where it was, are still found.
+// bring the index back to where it was, are still found. The price: a
+// client that writes into a slot the very bytes it held already is taken
+// to repeat a request that was served, and is not served again.
 class CRingCursor
 {
 public:

@@ -83,7 +83,7 @@ void CControlServer::Serve()
     HANDLE stop = m_stop.Get();
     while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT)
     {
-        const DWORD status = ConnectPipeClient(m_pipe.Get(), stop);
+        const DWORD status = Common::ConnectPipeClient(m_pipe.Get(), stop);
         if (status == ERROR_SUCCESS)
             ServeClient();
         else if (status != ERROR_NO_DATA && status != ERROR_OPERATION_ABORTED)
@@ -104,7 +104,7 @@ void CControlServer::ServeClient()
         return;
     Reply(request, wellFormed);
     // DisconnectNamedPipe would discard a reply the client has not read yet.
-    WaitForClientClose(m_pipe.Get(), kCloseTimeoutMs, m_stop.Get());
+    Common::WaitForClientClose(m_pipe.Get(), kCloseTimeoutMs, m_stop.Get());
     if (wellFormed)
         m_handler.Delivered(request);
 }
@@ -115,8 +115,8 @@ bool CControlServer::ReadRequest(_HOSTREQUEST& request, bool& wellFormed)
     // Room for one byte more than a request, to tell a longer message apart.
     BYTE buffer[sizeof(_HOSTREQUEST) + 1];
     DWORD bytes = 0;
-    const DWORD status = ReadPipeMessage(m_pipe.Get(), buffer, sizeof(buffer), bytes,
-                                         RemainingMs(deadline), m_stop.Get());
+    const DWORD status = Common::ReadPipeMessage(m_pipe.Get(), buffer, sizeof(buffer), bytes,
+                                                 Common::RemainingMs(deadline), m_stop.Get());
     if (status == ERROR_MORE_DATA)
         DrainMessage(deadline);
     else if (status != ERROR_SUCCESS)
@@ -138,8 +138,8 @@ void CControlServer::DrainMessage(ULONGLONG deadline)
     for (DWORD total = 0; total < kMaxDrainBytes;)
     {
         DWORD bytes = 0;
-        const DWORD status = ReadPipeMessage(m_pipe.Get(), scratch, sizeof(scratch), bytes,
-                                             RemainingMs(deadline), m_stop.Get());
+        const DWORD status = Common::ReadPipeMessage(m_pipe.Get(), scratch, sizeof(scratch), bytes,
+                                                     Common::RemainingMs(deadline), m_stop.Get());
         if (status != ERROR_MORE_DATA)
             return;
         total += bytes;
@@ -166,7 +166,7 @@ void CControlServer::Reply(const _HOSTREQUEST& request, bool wellFormed)
         HOST_REPORT(Common::LOG_WARN, L"[VxSvcHost] Malformed request on the control pipe");
     }
     reply.text[kHostReplyTextChars - 1] = L'\0';
-    WritePipeMessage(m_pipe.Get(), &reply, sizeof(reply), kReplyTimeoutMs, m_stop.Get());
+    Common::WritePipeMessage(m_pipe.Get(), &reply, sizeof(reply), kReplyTimeoutMs, m_stop.Get());
 }
 
 } // namespace Host

@@ -97,7 +97,7 @@ DWORD OpenHostPipe(const std::wstring& pipeName, ULONGLONG deadline, Common::CHa
         const DWORD error = ::GetLastError();
         if (error != ERROR_PIPE_BUSY)
             return error;
-        const DWORD left = RemainingMs(deadline);
+        const DWORD left = Common::RemainingMs(deadline);
         if (left == 0)
             return ERROR_TIMEOUT;
         if (!::WaitNamedPipeW(pipeName.c_str(), left))
@@ -105,7 +105,7 @@ DWORD OpenHostPipe(const std::wstring& pipeName, ULONGLONG deadline, Common::CHa
             const DWORD waitError = ::GetLastError();
             if (waitError != ERROR_SEM_TIMEOUT && waitError != ERROR_PIPE_BUSY)
                 return waitError;
-            if (RemainingMs(deadline) == 0)
+            if (Common::RemainingMs(deadline) == 0)
                 return ERROR_TIMEOUT;
         }
     }
@@ -187,11 +187,11 @@ DWORD HostTransact(const std::wstring& hostName, const _HOSTREQUEST& request, _H
     DWORD status = OpenHostPipe(pipeName, deadline, pipe);
     if (status != ERROR_SUCCESS)
         return status;
-    status = WritePipeMessage(pipe.Get(), &request, sizeof(request), RemainingMs(deadline), nullptr);
+    status = Common::WritePipeMessage(pipe.Get(), &request, sizeof(request), Common::RemainingMs(deadline), nullptr);
     if (status != ERROR_SUCCESS)
         return status;
     DWORD bytes = 0;
-    status = ReadPipeMessage(pipe.Get(), &reply, sizeof(reply), bytes, RemainingMs(deadline), nullptr);
+    status = Common::ReadPipeMessage(pipe.Get(), &reply, sizeof(reply), bytes, Common::RemainingMs(deadline), nullptr);
     if (status == ERROR_MORE_DATA)
         return ERROR_INVALID_DATA;
     if (status != ERROR_SUCCESS)
@@ -233,12 +233,12 @@ bool WaitForHost(const std::wstring& hostName, DWORD timeoutMs)
     const _HOSTREQUEST request = {kHostProtocolMagic, kHostProtocolVersion, HOST_CMD_STATUS, 0};
     for (;;)
     {
-        const DWORD left = RemainingMs(deadline);
+        const DWORD left = Common::RemainingMs(deadline);
         const DWORD attempt = left < kPollAttemptMs ? left : kPollAttemptMs;
         if (HostTransact(hostName, request, *reply, attempt) == ERROR_SUCCESS &&
             reply->status == ERROR_SUCCESS)
             return true;
-        if (RemainingMs(deadline) == 0)
+        if (Common::RemainingMs(deadline) == 0)
             return false;
         ::Sleep(kPollIntervalMs);
     }

@@ -8,6 +8,12 @@
 
 using namespace Common;
 
+namespace
+{
+// How often a stop event that could not be set is tried again.
+constexpr DWORD kStopRetryMs = 200;
+} // namespace
+
 CAppManager::CAppManager() : m_pEffectRings(std::make_unique<CEffectRings>())
 {
 }
@@ -31,7 +37,12 @@ DWORD CAppManager::Init()
     // Created before the table is revalidated: the monitors adopted there
     // wait on it too, so a stop always reaches them.
     if (!m_stopEvent)
-        m_stopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    {
+        m_stopEvent.Reset(CreateStopEvent());
+        const DWORD error = ::GetLastError();
+        if (!m_stopEvent)
+            KLOG(LOG_ERROR, L"[AppManager] Cannot create the stop event (%lu): no worker thread is started", error);
+    }
 
     ValidateAppsList();
 
@@ -46,8 +57,7 @@ DWORD CAppManager::Init()
     EnsurePriorityList(appsKey.Get());
     appsKey.Reset();
 
-    StartWorkerThreads();
-    return ERROR_SUCCESS;
+    return StartWorkerThreads();
 }
 
 void CAppManager::EnsurePriorityList(HKEY appsKey)
@@ -59,50 +69,78 @@ void CAppManager::EnsurePriorityList(HKEY appsKey)
     ::RegSetValueExW(appsKey, L"PriorityList", 0, REG_SZ, reinterpret_cast<const BYTE*>(empty), sizeof(empty));
 }
 
-void CAppManager::StartWorkerThreads()
+HANDLE CAppManager::CreateStopEvent()
 {
+    return ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+BOOL CAppManager::SignalStop()
+{
+    return ::SetEvent(m_stopEvent.Get());
+}
+
+// Stopping: every worker thread and monitor task waits on the one manual-
+// reset stop event in each of its waits, and ends when it is set. That is
+// the only way they are told to end, so none starts without the event.
+DWORD CAppManager::StartWorkerThreads()
+{
+    if (!m_stopEvent)
+        return ERROR_INVALID_HANDLE;
     if (!m_registerThread)
         m_registerThread.Reset(::CreateThread(nullptr, 0, &CAppManager::RegisterThreadProc, this, 0, nullptr));
     if (!m_pipeThread)
         m_pipeThread.Reset(::CreateThread(nullptr, 0, &CAppManager::PipeThreadProc, this, 0, nullptr));
     if (!m_activeAppThread)
         m_activeAppThread.Reset(::CreateThread(nullptr, 0, &CAppManager::ActiveAppThreadProc, this, 0, nullptr));
+    return ERROR_SUCCESS;
 }
 
+// Sets the stop event and joins every thread that exists, also after a
+// start that failed half way. Never returns while one of them still runs.
 void CAppManager::UnInit()
 {
-    if (!m_stopEvent)
-        return;
-    if (::SetEvent(m_stopEvent.Get()))
+    const bool stopped = SetStopEvent();
+    for (CHandle* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
     {
-        if (m_registerThread)
-            ::WaitForSingleObject(m_registerThread.Get(), INFINITE);
-        m_registerThread.Reset();
-        StopPipeThread();
-        if (m_activeAppThread)
-            ::WaitForSingleObject(m_activeAppThread.Get(), INFINITE);
-        m_activeAppThread.Reset();
-        // Monitors and stop watchers all wait on the stop event as well, so
-        // they end now; none may outlive the manager.
-        m_tasks.Wait();
+        if (*thread)
+            ::WaitForSingleObject(thread->Get(), INFINITE);
+        thread->Reset();
     }
+    // Monitors end on the stop event too; none may outlive the manager.
+    if (stopped)
+        m_tasks.Wait();
     m_stopEvent.Reset();
 }
 
-// The pipe thread may sit in a blocking connect, or be just about to enter
-// one. A single cancel can miss it, so cancel until the thread has ended;
-// the module is never unloaded under a running thread.
-void CAppManager::StopPipeThread()
+// True once the stop event is set. A failure is logged and the call tried
+// again as long as a thread or task of the manager runs, since nothing else
+// can end them.
+bool CAppManager::SetStopEvent()
 {
-    if (!m_pipeThread)
-        return;
-    while (::WaitForSingleObject(m_pipeThread.Get(), 0) == WAIT_TIMEOUT)
+    if (!m_stopEvent)
+        return false;
+    for (bool reported = false;;)
     {
-        ::CancelSynchronousIo(m_pipeThread.Get());
-        if (::WaitForSingleObject(m_pipeThread.Get(), 50) == WAIT_OBJECT_0)
-            break;
+        if (SignalStop())
+            return true;
+        const DWORD error = ::GetLastError();
+        if (!reported)
+            KLOG(LOG_ERROR, L"[AppManager] Cannot set the stop event (%lu): trying again while threads run", error);
+        reported = true;
+        if (!AnyWorkerRuns())
+            return false;
+        ::Sleep(kStopRetryMs);
     }
-    m_pipeThread.Reset();
+}
+
+bool CAppManager::AnyWorkerRuns() const
+{
+    for (const CHandle* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
+    {
+        if (*thread && ::WaitForSingleObject(thread->Get(), 0) == WAIT_TIMEOUT)
+            return true;
+    }
+    return m_tasks.Pending() != 0;
 }
 
 size_t CAppManager::RegisteredCount() const

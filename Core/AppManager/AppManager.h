@@ -84,13 +84,19 @@ protected:
     // records against the request threads, monitor tasks and host thread.
     mutable Common::CRecursiveLock m_stateLock;
 
-    // Monitor tasks and stop watchers. UnInit waits for all of them, so none
-    // can touch a destroyed manager.
+    // Monitor tasks. They wait on the stop event as well, and UnInit waits
+    // for all of them, so none can touch a destroyed manager.
     Common::CTaskGroup m_tasks;
 
     // Effect rings written by SetGlobalEffect (EffectRings.h); created by
     // the constructor.
     std::unique_ptr<CEffectRings> m_pEffectRings;
+
+    // --- stopping (AppManager.cpp). The stop event's creation (a new
+    // manual-reset event, not set) and its setting; seams for tests of a
+    // start or a stop that fails.
+    virtual HANDLE CreateStopEvent();
+    virtual BOOL SignalStop();
 
     // --- request channels (RequestChannels.cpp, RequestRing.*)
 
@@ -135,8 +141,9 @@ private:
     void StoreBlockInfo(const _REGISTERDATATYPE& data, const std::wstring& fullPath);
 
     void EnsurePriorityList(HKEY appsKey);
-    void StartWorkerThreads();
-    void StopPipeThread();
+    DWORD StartWorkerThreads();
+    bool SetStopEvent();
+    bool AnyWorkerRuns() const;
 
     Common::CHandle m_stopEvent;
     Common::CHandle m_registerThread;

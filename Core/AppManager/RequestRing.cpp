@@ -1,5 +1,5 @@
-// The request ring section: attaching, and bounded reads of what clients
-// wrote into it.
+// The request ring section: attaching, bounded reads of what clients wrote
+// into it, and the server's record of what it has taken.
 #include "RequestRing.h"
 
 #include "GlobalSecurity.h"
@@ -16,9 +16,12 @@ DWORD ReadShared(const uint32_t& field)
     return static_cast<DWORD>(*reinterpret_cast<const volatile LONG*>(&field));
 }
 
-volatile LONG* SharedWord(uint32_t& field)
+constexpr DWORD kSlots = REQUEST_RING_SLOTS;
+
+bool SameSlot(const _REQUESTSLOT& a, const _REQUESTSLOT& b)
 {
-    return reinterpret_cast<volatile LONG*>(&field);
+    return a.dwProcessId == b.dwProcessId && a.dwRequest == b.dwRequest &&
+           a.dwReserved[0] == b.dwReserved[0] && a.dwReserved[1] == b.dwReserved[1];
 }
 } // namespace
 
@@ -55,31 +58,96 @@ DWORD CAppManagerData::Attach()
     return ERROR_SUCCESS;
 }
 
-DWORD CAppManagerData::WriteIndex()
+bool CAppManagerData::ReadWriteIndex(DWORD& index) const
 {
-    _REQUESTRING* ring = Ring();
-    if (!ring)
-        return 0;
-    const DWORD index = ReadShared(ring->dwWriteIndex);
-    if (index < REQUEST_RING_SLOTS)
-        return index;
-    KLOG(LOG_ERROR, L"[AppManager] Request ring write index %lu out of range: reset to 0", index);
-    ::InterlockedCompareExchange(SharedWord(ring->dwWriteIndex), 0, static_cast<LONG>(index));
-    return 0;
+    const _REQUESTRING* ring = Ring();
+    index = ring ? ReadShared(ring->dwWriteIndex) : 0;
+    return ring && index < REQUEST_RING_SLOTS;
 }
 
-bool CAppManagerData::TakeRequest(DWORD index, CRingRequest& request)
+bool CAppManagerData::ReadSlots(_REQUESTSLOT (&slots)[REQUEST_RING_SLOTS]) const
 {
-    _REQUESTRING* ring = Ring();
-    if (!ring || index >= REQUEST_RING_SLOTS)
+    const _REQUESTRING* ring = Ring();
+    if (!ring)
         return false;
-    _REQUESTSLOT& slot = ring->slots[index];
-    const DWORD processId = ReadShared(slot.dwProcessId);
-    if (processId == 0)
-        return false;
-    request.dwProcessId = processId;
-    request.dwRequest = ReadShared(slot.dwRequest);
-    // Only if no client has rewritten the slot since it was read.
-    ::InterlockedCompareExchange(SharedWord(slot.dwProcessId), 0, static_cast<LONG>(processId));
+    for (DWORD i = 0; i < REQUEST_RING_SLOTS; ++i)
+    {
+        const _REQUESTSLOT& shared = ring->slots[i];
+        slots[i].dwProcessId = ReadShared(shared.dwProcessId);
+        slots[i].dwRequest = ReadShared(shared.dwRequest);
+        slots[i].dwReserved[0] = ReadShared(shared.dwReserved[0]);
+        slots[i].dwReserved[1] = ReadShared(shared.dwReserved[1]);
+    }
     return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void CRingCursor::Start(const CAppManagerData& ring)
+{
+    DWORD index = 0;
+    m_readIndex = ring.ReadWriteIndex(index) ? index : 0;
+    ring.ReadSlots(m_seen);
+}
+
+bool CRingCursor::IsNew(const _REQUESTSLOT& slot, DWORD index) const
+{
+    // Process id 0 names no process: a slot nobody wrote yet.
+    return slot.dwProcessId != 0 && !SameSlot(slot, m_seen[index]);
+}
+
+bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
+{
+    if (ring.ReadWriteIndex(writeIndex))
+    {
+        m_badIndex = 0;
+        return true;
+    }
+    if (writeIndex != m_badIndex)
+        KLOG(LOG_ERROR, L"[AppManager] Request ring write index %lu out of range: ignored", writeIndex);
+    m_badIndex = writeIndex;
+    return false;
+}
+
+void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch)
+{
+    batch.count = 0;
+    _REQUESTSLOT now[kSlots];
+    if (!ring.ReadSlots(now))
+        return;
+    DWORD writeIndex = 0;
+    const bool indexValid = ReadIndex(ring, writeIndex);
+
+    // The slots to look at, oldest first. Those the index has passed are
+    // complete. Without a move, a wake-up may follow ten writes that brought
+    // the index round: then the whole ring is looked at, from the oldest.
+    DWORD first = m_readIndex;
+    DWORD span = 0;
+    if (indexValid && writeIndex != m_readIndex)
+        span = (writeIndex + kSlots - m_readIndex) % kSlots;
+    else if (woken)
+    {
+        first = indexValid ? writeIndex : m_readIndex;
+        span = kSlots;
+    }
+    if (span == 0)
+        return;
+
+    for (DWORD i = 0; i < span; ++i)
+    {
+        const DWORD slot = (first + i) % kSlots;
+        if (IsNew(now[slot], slot))
+            batch.requests[batch.count++] = CRingRequest{now[slot].dwProcessId, now[slot].dwRequest};
+    }
+    // Slots outside the span changed only when more than ten requests came
+    // at once; those were overwritten unserved and count as seen too. The
+    // exception is the slot at the write index: a client may be filling it
+    // now, and it is looked at once the index has passed it.
+    for (DWORD slot = 0; slot < kSlots; ++slot)
+    {
+        if (span == kSlots || slot != writeIndex)
+            m_seen[slot] = now[slot];
+    }
+    if (indexValid)
+        m_readIndex = writeIndex;
 }

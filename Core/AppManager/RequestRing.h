@@ -6,8 +6,8 @@
 // a write index (the slot the next request goes to), a reserved word and ten
 // slots of {process id, request}. A client fills the slot, advances the index
 // and pulses the wake-up event. Every field comes from other processes: the
-// module reads the index through WriteIndex(), which never hands out a value
-// that cannot address a slot.
+// module reads each one once, never uses an index that addresses no slot,
+// and writes nothing back.
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +62,9 @@ struct CRingRequest
     DWORD dwRequest = 0;
 };
 
+// The request ring section, as the module sees it: attached, and read with
+// every field bounded. The module never writes into it; the ring belongs to
+// its clients.
 class CAppManagerData
 {
 public:
@@ -75,15 +78,11 @@ public:
     DWORD Attach();
     bool IsValid() const { return m_pData.IsValid(); }
 
-    // The write index, read once from the section. A value above 9 cannot
-    // address a slot: it is logged, replaced by 0 in the section (unless a
-    // client changed it meanwhile) and 0 is returned.
-    DWORD WriteIndex();
-
-    // Takes the request out of a slot (index 0..9; others are refused) and
-    // clears its process id, so a stray wake-up cannot replay it. False when
-    // the slot holds no request (process id 0).
-    bool TakeRequest(DWORD index, CRingRequest& request);
+    // The write index, read once from the section into index. False when
+    // the ring is not attached or the value addresses no slot.
+    bool ReadWriteIndex(DWORD& index) const;
+    // Copies all slots, each field read once. False when not attached.
+    bool ReadSlots(Common::_REQUESTSLOT (&slots)[Common::REQUEST_RING_SLOTS]) const;
 
     // The mapped ring; null until attached.
     Common::_REQUESTRING* Ring() const { return static_cast<Common::_REQUESTRING*>(m_pData.Get()); }
@@ -91,4 +90,39 @@ public:
 private:
     Common::CHandle m_mapping;
     Common::CMappedView m_pData;
+};
+
+// What the ring server has taken from the ring so far: the read index and
+// each slot's bytes as last seen. A slot holds a new request only when its
+// bytes differ from those, so a wake-up without a new write serves nothing,
+// whatever the write index says; and ten requests written at once, which
+// bring the index back to where it was, are still found. The price: a
+// client that writes into a slot the very bytes it held already is taken
+// to repeat a request that was served, and is not served again.
+class CRingCursor
+{
+public:
+    // Up to one request per slot, in the order the clients wrote them.
+    struct CBatch
+    {
+        CRingRequest requests[Common::REQUEST_RING_SLOTS];
+        DWORD count = 0;
+    };
+
+    // Starts at the ring as it is now: what was written before is not served.
+    void Start(const CAppManagerData& ring);
+
+    // The requests written since the last call. woken: the wake-up event
+    // fired, so the writers have finished and every slot may be looked at;
+    // otherwise only the slots the write index has passed are complete.
+    void TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch);
+
+private:
+    // The write index; false (logged once per value) when it addresses no slot.
+    bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
+    bool IsNew(const Common::_REQUESTSLOT& slot, DWORD index) const;
+
+    DWORD m_readIndex = 0;
+    Common::_REQUESTSLOT m_seen[Common::REQUEST_RING_SLOTS] = {};
+    DWORD m_badIndex = 0;  // the out-of-range index last reported, so it is logged once
 };

@@ -553,7 +553,7 @@ int Run(unsigned rounds, unsigned rawRounds)
             return 1;
         }
         CTable table;
-        // The channels' stop watchers; every monitor comes on top of them.
+        // Tasks before the first registration; every monitor comes on top.
         ::Sleep(200);
         const size_t idleTasks = manager.PendingTasks();
         if (!SpinUntil([&] { return table.Attach(); }, kStepTimeoutMs))

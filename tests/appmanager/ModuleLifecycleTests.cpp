@@ -15,8 +15,8 @@ namespace
 const wchar_t kAppsKey[] = L"Software\\Vexel Kaleo SDK\\Apps";
 const wchar_t kControlPipe[] = L"\\\\.\\pipe\\88756D22-EF7D-4755-8F3C-FAE2CFE2B34A";
 
-// Threads of this process, once the count has settled: stop watchers start
-// on the thread pool a moment after the module's own threads.
+// Threads of this process, once the count has settled: the module's threads
+// and the pool threads they use start a moment after the call that starts them.
 int CountOwnThreads();
 
 int CountOwnThreadsNow()
@@ -199,7 +199,7 @@ TEST(AppManagerObject, StopsEveryThreadItStarted)
         manager.UnInit();
         EXPECT_FALSE(manager.HasWorkerThreads());
         EXPECT_EQ(nullptr, manager.StopEvent());
-        EXPECT_EQ(0u, manager.PendingTasks()) << "stop watchers still running";
+        EXPECT_EQ(0u, manager.PendingTasks()) << "tasks still running";
     }
     EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000));
 }
@@ -215,4 +215,71 @@ TEST(AppManagerObject, DestroyedWhileRunningStopsFirst)
         running = CountOwnThreads();
     }
     EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= running - 3; }, 2000));
+}
+
+namespace
+{
+// A manager whose stop event cannot be made, or cannot be set the first
+// times it is tried.
+class CFaultyStopManager : public CAppManager
+{
+public:
+    CFaultyStopManager(bool noStopEvent, int signalFailures)
+        : m_noStopEvent(noStopEvent), m_signalFailures(signalFailures)
+    {
+    }
+    ~CFaultyStopManager() override { UnInit(); }
+
+protected:
+    HANDLE CreateStopEvent() override
+    {
+        if (!m_noStopEvent)
+            return CAppManager::CreateStopEvent();
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    BOOL SignalStop() override
+    {
+        if (m_signalFailures <= 0)
+            return CAppManager::SignalStop();
+        --m_signalFailures;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+
+private:
+    bool m_noStopEvent;
+    int m_signalFailures;
+};
+} // namespace
+
+// Without a stop event no thread may start, since none could be stopped; a
+// stop event that cannot be set at first still ends every thread before
+// UnInit returns.
+TEST(AppManagerObject, UnInitAfterAFailedStartLeavesNoThreadRunning)
+{
+    CInstallFixture install;
+    RegWriteString(kAppsKey, L"PriorityList", L"");
+    struct CCase
+    {
+        const char* what;
+        bool noStopEvent;
+        int signalFailures;
+    };
+    for (const CCase& c : {CCase{"no stop event", true, 0}, CCase{"SetEvent fails twice", false, 2}})
+    {
+        const int before = CountOwnThreads();
+        CFaultyStopManager manager(c.noStopEvent, c.signalFailures);
+        manager.Init();
+        const int running = CountOwnThreads();
+        EXPECT_EQ(!c.noStopEvent, manager.HasWorkerThreads()) << c.what;
+        if (c.noStopEvent)
+        {
+            EXPECT_EQ(before, running) << c.what << ": threads started that nothing could stop";
+        }
+        manager.UnInit();
+        EXPECT_FALSE(manager.HasWorkerThreads()) << c.what << ": UnInit returned before joining its threads";
+        EXPECT_TRUE(WaitFor([&] { return CountOwnThreadsNow() <= before; }, 2000))
+            << c.what << ": " << CountOwnThreadsNow() << " threads, " << before << " before the start";
+    }
 }

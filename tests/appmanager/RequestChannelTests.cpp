@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "RequestChannelHelpers.h"
@@ -200,6 +201,64 @@ TEST_F(RequestChannels, RingServesTenRequestsInSlotOrderPaced)
     ::Sleep(700);
     EXPECT_EQ(served, m_manager->Calls().size()) << "a stray wake-up replayed an old request";
     EXPECT_TRUE(m_table.Pids().empty());
+}
+
+// The ring belongs to its clients: the module reads it and writes nothing
+// back, so after serving it holds exactly what the clients wrote. Events
+// that come without a new write (a stray pulse, the wake-up event left set,
+// an index moved or spoiled by another process) call nothing and leave the
+// ring alone as well; the next real request is served.
+TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
+{
+    std::vector<std::unique_ptr<CIdleApp>> apps;
+    CTestRing ring;
+    for (int i = 0; i < 3; ++i)
+    {
+        apps.push_back(std::make_unique<CIdleApp>());
+        ring.Push(apps.back()->Pid(), Common::REQUEST_REGISTER);
+    }
+    const Common::_REQUESTRING written = *ring.Ring();
+    CTestRing::Pulse();
+    ASSERT_TRUE(m_manager->WaitForCalls(3, 8000));
+    ::Sleep(700);  // past the last request's pause
+    EXPECT_EQ(0, ::memcmp(&written, ring.Ring(), sizeof(written))) << "the module wrote into the ring";
+
+    struct CStray
+    {
+        const char* what;
+        DWORD index;    // written by the stray writer; kKeep leaves it
+        bool leaveSet;  // the event set and left set instead of pulsed
+    };
+    constexpr DWORD kKeep = 0xA5A5A5A5u;
+    const CStray strays[] = {
+        {"a pulse alone", kKeep, false},
+        {"the wake-up event left set", kKeep, true},
+        {"the index moved without a write", (ring.Index() + 4) % Common::REQUEST_RING_SLOTS, false},
+        {"an index no slot has", Common::REQUEST_RING_SLOTS, false},
+        {"an index far out of range", 0xFFFFFFFFu, false},
+    };
+    Common::CHandle wakeUp(::OpenEventW(EVENT_MODIFY_STATE, FALSE, Common::REQUEST_RING_EVENT));
+    ASSERT_TRUE(wakeUp.IsValid());
+    for (const CStray& stray : strays)
+    {
+        if (stray.index != kKeep)
+            ring.SetIndex(stray.index);
+        const Common::_REQUESTRING before = *ring.Ring();
+        if (stray.leaveSet)
+            ::SetEvent(wakeUp.Get());
+        else
+            CTestRing::Pulse();
+        ::Sleep(1300);  // longer than the server's look at the ring without a pulse
+        ::ResetEvent(wakeUp.Get());
+        EXPECT_EQ(3u, m_manager->Calls().size()) << stray.what;
+        EXPECT_EQ(0, ::memcmp(&before, ring.Ring(), sizeof(before))) << stray.what << ": the module wrote into the ring";
+    }
+
+    CIdleApp last;
+    ring.Push(last.Pid(), Common::REQUEST_REGISTER);
+    CTestRing::Pulse();
+    EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::REGISTER_PID, last.Pid()) == 1; }, 5000));
+    EXPECT_EQ(4u, m_table.Pids().size());
 }
 
 TEST_F(RequestChannels, EleventhRequestOverwritesTheFirst)

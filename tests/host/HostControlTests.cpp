@@ -44,11 +44,11 @@ DWORD SendRaw(const std::wstring& name, const std::vector<BYTE>& message)
     Common::CHandle pipe = OpenRawClient(name);
     if (!pipe)
         return ~0u;
-    Host::WritePipeMessage(pipe.Get(), message.data(), static_cast<DWORD>(message.size()),
+    Common::WritePipeMessage(pipe.Get(), message.data(), static_cast<DWORD>(message.size()),
                            kIoTimeoutMs, nullptr);
     auto reply = std::make_unique<Host::_HOSTREPLY>();
     DWORD bytes = 0;
-    if (Host::ReadPipeMessage(pipe.Get(), reply.get(), sizeof(*reply), bytes, kIoTimeoutMs,
+    if (Common::ReadPipeMessage(pipe.Get(), reply.get(), sizeof(*reply), bytes, kIoTimeoutMs,
                               nullptr) != ERROR_SUCCESS ||
         bytes != sizeof(*reply) || reply->magic != Host::kHostProtocolMagic)
         return ~0u;
@@ -137,7 +137,7 @@ TEST_F(HostControl, StalledClientsDelayOthersOnlyBriefly)
         Common::CHandle deaf = OpenRawClient(m_name);
         ASSERT_TRUE(deaf.IsValid());
         const Host::_HOSTREQUEST status = Request(Host::HOST_CMD_STATUS);
-        ASSERT_EQ(ERROR_SUCCESS, Host::WritePipeMessage(deaf.Get(), &status, sizeof(status), kIoTimeoutMs, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, Common::WritePipeMessage(deaf.Get(), &status, sizeof(status), kIoTimeoutMs, nullptr));
         const ULONGLONG start = ::GetTickCount64();
         EXPECT_EQ(ERROR_SUCCESS, Host::HostSendCommand(m_name, L"status", text, 15000));
         EXPECT_LT(::GetTickCount64() - start, 8000u);
@@ -184,14 +184,14 @@ namespace
 // what the test gives (nothing at all when reply is empty).
 void ServeFakeHost(HANDLE pipe, const std::vector<BYTE>& reply)
 {
-    if (Host::ConnectPipeClient(pipe, nullptr) != ERROR_SUCCESS)
+    if (Common::ConnectPipeClient(pipe, nullptr) != ERROR_SUCCESS)
         return;
     Host::_HOSTREQUEST request{};
     DWORD bytes = 0;
-    Host::ReadPipeMessage(pipe, &request, sizeof(request), bytes, kIoTimeoutMs, nullptr);
+    Common::ReadPipeMessage(pipe, &request, sizeof(request), bytes, kIoTimeoutMs, nullptr);
     if (!reply.empty())
-        Host::WritePipeMessage(pipe, reply.data(), static_cast<DWORD>(reply.size()), kIoTimeoutMs, nullptr);
-    Host::WaitForClientClose(pipe, kIoTimeoutMs, nullptr);
+        Common::WritePipeMessage(pipe, reply.data(), static_cast<DWORD>(reply.size()), kIoTimeoutMs, nullptr);
+    Common::WaitForClientClose(pipe, kIoTimeoutMs, nullptr);
     ::DisconnectNamedPipe(pipe);
 }
 } // namespace

@@ -1,9 +1,11 @@
 #pragma once
-// Overlapped pipe I/O with a time limit, for both ends of the control pipe:
-// a peer that stops reading or writing must never block the other side.
+// Overlapped pipe I/O with a time limit, for servers and clients of the
+// product's pipes: a peer that stops reading or writing must never block the
+// other side, and a server's stop event ends any wait at once.
+// The handles passed in must have been opened with FILE_FLAG_OVERLAPPED.
 #include <windows.h>
 
-namespace Host
+namespace Common
 {
 
 // Reads one message into buffer. ERROR_MORE_DATA when the message is larger
@@ -27,4 +29,4 @@ void WaitForClientClose(HANDLE pipe, DWORD timeoutMs, HANDLE abortEvent);
 // Milliseconds left until deadline (a GetTickCount64 value), 0 when passed.
 DWORD RemainingMs(ULONGLONG deadline);
 
-} // namespace Host
+} // namespace Common

@@ -3,7 +3,7 @@
 
 #include "Handles.h"
 
-namespace Host
+namespace Common
 {
 namespace
 {
@@ -39,9 +39,9 @@ DWORD FinishOverlapped(HANDLE h, OVERLAPPED& ov, BOOL ok, DWORD timeoutMs, HANDL
     return error;
 }
 
-Common::CHandle NewIoEvent()
+CHandle NewIoEvent()
 {
-    return Common::CHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return CHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 } // namespace
@@ -59,7 +59,7 @@ DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD
                       HANDLE abortEvent)
 {
     bytes = 0;
-    Common::CHandle event = NewIoEvent();
+    CHandle event = NewIoEvent();
     if (!event)
         return ::GetLastError();
     OVERLAPPED ov = {};
@@ -71,7 +71,7 @@ DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD
 DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutMs,
                        HANDLE abortEvent)
 {
-    Common::CHandle event = NewIoEvent();
+    CHandle event = NewIoEvent();
     if (!event)
         return ::GetLastError();
     OVERLAPPED ov = {};
@@ -86,7 +86,7 @@ DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutM
 
 DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent)
 {
-    Common::CHandle event = NewIoEvent();
+    CHandle event = NewIoEvent();
     if (!event)
         return ::GetLastError();
     OVERLAPPED ov = {};
@@ -114,4 +114,4 @@ void WaitForClientClose(HANDLE pipe, DWORD timeoutMs, HANDLE abortEvent)
     }
 }
 
-} // namespace Host
+} // namespace Common

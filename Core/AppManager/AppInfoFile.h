@@ -1,11 +1,11 @@
 #pragma once
 // The app information file "KaleoAppInfo.xml" that an app ships next to its
 // executable, and the rules that turn its content into an app's record.
-// The constants and the small inline rules are shared with kaleoctl, which
-// includes this header without linking the module's code.
 #include <windows.h>
 #include <cstddef>
 #include <string>
+
+#include "AppRecord.h"
 
 namespace AppInfo
 {
@@ -21,44 +21,9 @@ constexpr DWORD APP_INFO_FILE_MAX_BYTES = 1024 * 1024;
 // hostile file from filling the registry.
 constexpr size_t FILE_TEXT_MAX_CHARS = 4096;
 
-// "DevicesSupported" bits.
-constexpr DWORD DEVICE_KEYBOARD = 0x01;
-constexpr DWORD DEVICE_MOUSE = 0x02;
-constexpr DWORD DEVICE_HEADSET = 0x04;
-constexpr DWORD DEVICE_MOUSEPAD = 0x08;
-constexpr DWORD DEVICE_KEYPAD = 0x10;
-constexpr DWORD DEVICE_KALEOLINK = 0x20;
-constexpr DWORD DEVICE_HOMELIGHTING = 0x80;
-// The classes an app may declare itself; home lighting is always added.
-constexpr DWORD DEVICE_DECLARED_MASK = 0x3F;
-constexpr DWORD DEVICES_ALL = 0xBF;
-static_assert((DEVICE_DECLARED_MASK | DEVICE_HOMELIGHTING) == DEVICES_ALL, "bit 0x40 is never set");
-
-struct CDeviceClass
-{
-    DWORD dwBit;
-    const wchar_t* pszName; // also the attribute of "device_supported"
-};
-
-// In bit order; home lighting is listed under its own attribute name, the
-// file also accepts "philipshue" for it.
-constexpr CDeviceClass DEVICE_CLASSES[] = {
-    {DEVICE_KEYBOARD, L"keyboard"}, {DEVICE_MOUSE, L"mouse"},         {DEVICE_HEADSET, L"headset"},
-    {DEVICE_MOUSEPAD, L"mousepad"}, {DEVICE_KEYPAD, L"keypad"},       {DEVICE_KALEOLINK, L"kaleolink"},
-    {DEVICE_HOMELIGHTING, L"homelighting"},
-};
-
-constexpr DWORD CATEGORY_APPLICATION = 1;
-constexpr DWORD CATEGORY_GAME = 2;
-
 // Record values for an app without an information file.
 constexpr wchar_t DEFAULT_AUTHOR[] = L"Kaleo developer";
 constexpr wchar_t DEFAULT_CONTACT[] = L"https://developer.vexel.example/kaleo";
-
-// A declared device mask as stored: the declared classes plus home lighting.
-constexpr DWORD StoredDevices(DWORD declared) { return (declared & DEVICE_DECLARED_MASK) | DEVICE_HOMELIGHTING; }
-// Anything but "game" is an application.
-constexpr DWORD StoredCategory(DWORD category) { return category == CATEGORY_GAME ? CATEGORY_GAME : CATEGORY_APPLICATION; }
 
 // The boolean rule of the file: true when the text begins with 1, t, T, y
 // or Y; empty (a missing attribute) and anything else is false.

@@ -11,6 +11,7 @@
 #include "AppInfoFile.h"
 #include "Handles.h"
 #include "Locks.h"
+#include "EffectType.h"
 #include "RegisterData.h"
 #include "TaskRuntime.h"
 

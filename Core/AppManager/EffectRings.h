@@ -19,6 +19,7 @@
 #include "EffectKey.h"
 #include "EffectLayout.h"
 #include "Handles.h"
+#include "EffectType.h"
 #include "RegisterData.h"
 #include "SharedSection.h"
 #include "Locks.h"

@@ -19,6 +19,7 @@
 #include "RequestRing.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace
 {

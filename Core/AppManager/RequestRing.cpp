@@ -6,6 +6,7 @@
 #include "LogWriter.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace
 {

@@ -1,59 +1,15 @@
 #pragma once
-// The registration request channels' fixed names and layouts, and the
-// request ring the module serves.
-//
-// The ring is a small shared section that apps write and the module reads:
-// a write index (the slot the next request goes to), a reserved word and ten
-// slots of {process id, request}. A client fills the slot, advances the index
-// and pulses the wake-up event. Every field comes from other processes: the
-// module reads each one once, never uses an index that addresses no slot,
-// and writes nothing back.
+// The request ring the module serves (its layout and names are in
+// RequestChannel.h). Every field comes from other processes: the module
+// reads each one once, never uses an index that addresses no slot, and
+// writes nothing back.
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
 
 #include "Handles.h"
+#include "RequestChannel.h"
 
-namespace Common
-{
-
-constexpr wchar_t REQUEST_RING_NAME[] = L"Global\\{D41D8537-2D95-4AD2-8A77-51DC00946366}";
-// Pulsed by clients after they wrote a slot; created (manual reset) or
-// opened by the ring server, never reset by it.
-constexpr wchar_t REQUEST_RING_EVENT[] = L"Global\\{DA5A60F0-A3C5-4335-A039-BCC6136C61A3}";
-// Message pipe carrying whole registration blocks (_REGISTERDATATYPE).
-constexpr wchar_t CONTROL_PIPE_NAME[] = L"\\\\.\\pipe\\88756D22-EF7D-4755-8F3C-FAE2CFE2B34A";
-
-constexpr uint32_t REQUEST_RING_SLOTS = 10;
-// Request value of a registration; every other value unregisters.
-constexpr uint32_t REQUEST_REGISTER = 1;
-
-#pragma pack(push, 4)
-struct _REQUESTSLOT
-{
-    uint32_t dwProcessId;
-    uint32_t dwRequest;
-    uint32_t dwReserved[2];
-};
-
-struct _REQUESTRING
-{
-    uint32_t dwWriteIndex;  // 0..9 when written by a well-behaved client
-    uint32_t dwReserved;
-    _REQUESTSLOT slots[REQUEST_RING_SLOTS];
-};
-#pragma pack(pop)
-
-static_assert(sizeof(_REQUESTSLOT) == 16, "request slot layout");
-static_assert(offsetof(_REQUESTSLOT, dwRequest) == 4, "request slot layout");
-static_assert(offsetof(_REQUESTSLOT, dwReserved) == 8, "request slot layout");
-static_assert(offsetof(_REQUESTRING, dwReserved) == 4, "request ring layout");
-static_assert(offsetof(_REQUESTRING, slots) == 8, "request ring layout");
-static_assert(sizeof(_REQUESTRING) == 168, "request ring layout");
-
-constexpr DWORD REQUEST_RING_SIZE = sizeof(_REQUESTRING);
-
-} // namespace Common
 
 // One request as the server takes it out of a slot.
 struct CRingRequest
@@ -82,10 +38,10 @@ public:
     // the ring is not attached or the value addresses no slot.
     bool ReadWriteIndex(DWORD& index) const;
     // Copies all slots, each field read once. False when not attached.
-    bool ReadSlots(Common::_REQUESTSLOT (&slots)[Common::REQUEST_RING_SLOTS]) const;
+    bool ReadSlots(AppRequests::_REQUESTSLOT (&slots)[AppRequests::REQUEST_RING_SLOTS]) const;
 
     // The mapped ring; null until attached.
-    Common::_REQUESTRING* Ring() const { return static_cast<Common::_REQUESTRING*>(m_pData.Get()); }
+    AppRequests::_REQUESTRING* Ring() const { return static_cast<AppRequests::_REQUESTRING*>(m_pData.Get()); }
 
 private:
     Common::CHandle m_mapping;
@@ -105,7 +61,7 @@ public:
     // Up to one request per slot, in the order the clients wrote them.
     struct CBatch
     {
-        CRingRequest requests[Common::REQUEST_RING_SLOTS];
+        CRingRequest requests[AppRequests::REQUEST_RING_SLOTS];
         DWORD count = 0;
     };
 
@@ -120,9 +76,9 @@ public:
 private:
     // The write index; false (logged once per value) when it addresses no slot.
     bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
-    bool IsNew(const Common::_REQUESTSLOT& slot, DWORD index) const;
+    bool IsNew(const AppRequests::_REQUESTSLOT& slot, DWORD index) const;
 
     DWORD m_readIndex = 0;
-    Common::_REQUESTSLOT m_seen[Common::REQUEST_RING_SLOTS] = {};
+    AppRequests::_REQUESTSLOT m_seen[AppRequests::REQUEST_RING_SLOTS] = {};
     DWORD m_badIndex = 0;  // the out-of-range index last reported, so it is logged once
 };

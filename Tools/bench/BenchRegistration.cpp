@@ -30,9 +30,10 @@
 #include "LogWriter.h"
 #include "NamedEvents.h"
 #include "Registry.h"
-#include "RequestRing.h"
+#include "RequestChannel.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace
 {

@@ -1,9 +1,10 @@
 // The client side of the control pipe: one message per connection.
 #include "AppClient.h"
 
-#include "RequestRing.h"
+#include "RequestChannel.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace AppClient
 {

@@ -4,10 +4,11 @@
 
 #include "GlobalSecurity.h"
 #include "NamedEvents.h"
-#include "RequestRing.h"
+#include "RequestChannel.h"
 #include "SharedSection.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace AppClient
 {

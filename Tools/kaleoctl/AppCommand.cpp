@@ -9,9 +9,10 @@
 #include "Commands.h"
 #include "Console.h"
 #include "PriorityList.h"
-#include "RequestRing.h"
+#include "RequestChannel.h"
 
 using namespace Common;
+using namespace AppRequests;
 
 namespace
 {

@@ -10,7 +10,7 @@
 
 #include "AppClient.h"
 #include "AppData.h"
-#include "AppInfoFile.h"
+#include "AppRecord.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Handles.h"

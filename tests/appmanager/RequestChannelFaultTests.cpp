@@ -38,7 +38,7 @@ protected:
 
 bool PipeExists()
 {
-    return ::WaitNamedPipeW(Common::CONTROL_PIPE_NAME, 0) || ::GetLastError() != ERROR_FILE_NOT_FOUND;
+    return ::WaitNamedPipeW(AppRequests::CONTROL_PIPE_NAME, 0) || ::GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 } // namespace
 
@@ -109,7 +109,7 @@ TEST_F(RequestChannelFaults, PipeNameIsNeverAbsentBetweenClients)
     const auto poll = [&] {
         while (!done)
         {
-            if (!::WaitNamedPipeW(Common::CONTROL_PIPE_NAME, 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND)
+            if (!::WaitNamedPipeW(AppRequests::CONTROL_PIPE_NAME, 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND)
                 ++absent;
             ++polls;
         }
@@ -118,7 +118,7 @@ TEST_F(RequestChannelFaults, PipeNameIsNeverAbsentBetweenClients)
     const auto squat = [&] {
         while (!done)
         {
-            Common::CHandle squatter(::CreateNamedPipeW(Common::CONTROL_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+            Common::CHandle squatter(::CreateNamedPipeW(AppRequests::CONTROL_PIPE_NAME, PIPE_ACCESS_DUPLEX,
                                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 16, 16, 0, nullptr));
             taken += squatter.IsValid() ? 1 : 0;
         }
@@ -151,7 +151,7 @@ TEST_F(RequestChannelFaults, PipeNameHeldByAnotherProcessIsTakenOnceFree)
 {
     m_manager.reset();
     {
-        Common::CHandle squatter(::CreateNamedPipeW(Common::CONTROL_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+        Common::CHandle squatter(::CreateNamedPipeW(AppRequests::CONTROL_PIPE_NAME, PIPE_ACCESS_DUPLEX,
                                                     PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
         ASSERT_TRUE(squatter.IsValid());
         SetUp();
@@ -185,7 +185,7 @@ TEST_F(RequestChannelFaults, ClientConnectedBeforeTheServerWaitsIsServed)
     CIdleApp app;
     Common::CHandle early;
     EXPECT_TRUE(WaitFor([&] {
-        early.Reset(::CreateFileW(Common::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        early.Reset(::CreateFileW(AppRequests::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         return early.IsValid();
     }, 1000)) << "no instance waited for the next client while one was served";
     const _REGISTERDATATYPE block = MakeBlock(app.Pid(), 1);
@@ -201,7 +201,7 @@ TEST_F(RequestChannelFaults, ClientConnectedBeforeTheServerWaitsIsServed)
             const BYTE junk = 0;
             while (!stop)
             {
-                Common::CHandle pipe(::CreateFileW(Common::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr,
+                Common::CHandle pipe(::CreateFileW(AppRequests::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr,
                                                    OPEN_EXISTING, 0, nullptr));
                 DWORD bytes = 0;
                 if (pipe)
@@ -253,7 +253,7 @@ TEST_F(RequestChannelFaults, RingThreadEndsCleanlyWhenItsObjectsAreTaken)
 {
     m_manager.reset();
     {
-        Common::CHandle squatter(::CreateMutexW(nullptr, FALSE, Common::REQUEST_RING_NAME));
+        Common::CHandle squatter(::CreateMutexW(nullptr, FALSE, AppRequests::REQUEST_RING_NAME));
         ASSERT_TRUE(squatter.IsValid());
         SetUp();
         EXPECT_TRUE(WaitForLog(L"CAppManagerData::m_pData not valid", 3000));
@@ -263,7 +263,7 @@ TEST_F(RequestChannelFaults, RingThreadEndsCleanlyWhenItsObjectsAreTaken)
         m_manager.reset();
     }
     {
-        Common::CHandle squatter(::CreateMutexW(nullptr, FALSE, Common::REQUEST_RING_EVENT));
+        Common::CHandle squatter(::CreateMutexW(nullptr, FALSE, AppRequests::REQUEST_RING_EVENT));
         ASSERT_TRUE(squatter.IsValid());
         SetUp();
         EXPECT_TRUE(WaitForLog(L"[AppManager] Error = 6", 3000));

@@ -77,11 +77,11 @@ CTestRing::CTestRing()
     // The ring thread of a manager that has just started may not have
     // attached yet.
     WaitFor([&] {
-        m_mapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, Common::REQUEST_RING_NAME));
+        m_mapping.Reset(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, AppRequests::REQUEST_RING_NAME));
         return m_mapping.IsValid();
     }, 5000);
     if (m_mapping)
-        m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, Common::REQUEST_RING_SIZE));
+        m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, AppRequests::REQUEST_RING_SIZE));
     EXPECT_TRUE(m_view.IsValid()) << "request ring not found";
 }
 
@@ -103,16 +103,16 @@ DWORD CTestRing::Push(DWORD pid, DWORD request)
 {
     if (!Ring())
         return 0;
-    const DWORD slot = Index() % Common::REQUEST_RING_SLOTS;
+    const DWORD slot = Index() % AppRequests::REQUEST_RING_SLOTS;
     Ring()->slots[slot].dwRequest = request;
     ::InterlockedExchange(reinterpret_cast<volatile LONG*>(&Ring()->slots[slot].dwProcessId), static_cast<LONG>(pid));
-    SetIndex((slot + 1) % Common::REQUEST_RING_SLOTS);
+    SetIndex((slot + 1) % AppRequests::REQUEST_RING_SLOTS);
     return slot;
 }
 
 void CTestRing::Pulse()
 {
-    Common::PulseNamedEvent(Common::REQUEST_RING_EVENT);
+    Common::PulseNamedEvent(AppRequests::REQUEST_RING_EVENT);
 }
 
 // ---------------------------------------------------------------------------
@@ -133,11 +133,11 @@ Common::CHandle OpenControlPipe(DWORD timeoutMs)
     for (;;)
     {
         Common::CHandle pipe(
-            ::CreateFileW(Common::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ::CreateFileW(AppRequests::CONTROL_PIPE_NAME, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (pipe || ::GetTickCount64() >= end)
             return pipe;
         if (::GetLastError() == ERROR_PIPE_BUSY)
-            ::WaitNamedPipeW(Common::CONTROL_PIPE_NAME, 500);
+            ::WaitNamedPipeW(AppRequests::CONTROL_PIPE_NAME, 500);
         else
             ::Sleep(5);
     }

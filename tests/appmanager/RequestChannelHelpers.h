@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "AppManagerTestSupport.h"
-#include "RequestRing.h"
+#include "RequestChannel.h"
 
 namespace ChannelTest
 {
@@ -53,7 +53,7 @@ class CTestRing
 {
 public:
     CTestRing();  // opens the ring; fails the test when it does not exist
-    Common::_REQUESTRING* Ring() const { return static_cast<Common::_REQUESTRING*>(m_view.Get()); }
+    AppRequests::_REQUESTRING* Ring() const { return static_cast<AppRequests::_REQUESTRING*>(m_view.Get()); }
     DWORD Index() const;
     void SetIndex(DWORD index);
     // Writes the slot at the write index and advances it, as a client does;

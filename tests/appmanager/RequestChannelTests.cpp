@@ -170,7 +170,7 @@ TEST_F(RequestChannels, RingServesTenRequestsInSlotOrderPaced)
     CTestRing ring;
     const DWORD start = ring.Index();
     for (const auto& app : apps)
-        ring.Push(app->Pid(), Common::REQUEST_REGISTER);
+        ring.Push(app->Pid(), AppRequests::REQUEST_REGISTER);
     EXPECT_EQ(start, ring.Index());
     CTestRing::Pulse();
 
@@ -215,9 +215,9 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     for (int i = 0; i < 3; ++i)
     {
         apps.push_back(std::make_unique<CIdleApp>());
-        ring.Push(apps.back()->Pid(), Common::REQUEST_REGISTER);
+        ring.Push(apps.back()->Pid(), AppRequests::REQUEST_REGISTER);
     }
-    const Common::_REQUESTRING written = *ring.Ring();
+    const AppRequests::_REQUESTRING written = *ring.Ring();
     CTestRing::Pulse();
     ASSERT_TRUE(m_manager->WaitForCalls(3, 8000));
     ::Sleep(700);  // past the last request's pause
@@ -233,17 +233,17 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     const CStray strays[] = {
         {"a pulse alone", kKeep, false},
         {"the wake-up event left set", kKeep, true},
-        {"the index moved without a write", (ring.Index() + 4) % Common::REQUEST_RING_SLOTS, false},
-        {"an index no slot has", Common::REQUEST_RING_SLOTS, false},
+        {"the index moved without a write", (ring.Index() + 4) % AppRequests::REQUEST_RING_SLOTS, false},
+        {"an index no slot has", AppRequests::REQUEST_RING_SLOTS, false},
         {"an index far out of range", 0xFFFFFFFFu, false},
     };
-    Common::CHandle wakeUp(::OpenEventW(EVENT_MODIFY_STATE, FALSE, Common::REQUEST_RING_EVENT));
+    Common::CHandle wakeUp(::OpenEventW(EVENT_MODIFY_STATE, FALSE, AppRequests::REQUEST_RING_EVENT));
     ASSERT_TRUE(wakeUp.IsValid());
     for (const CStray& stray : strays)
     {
         if (stray.index != kKeep)
             ring.SetIndex(stray.index);
-        const Common::_REQUESTRING before = *ring.Ring();
+        const AppRequests::_REQUESTRING before = *ring.Ring();
         if (stray.leaveSet)
             ::SetEvent(wakeUp.Get());
         else
@@ -255,7 +255,7 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     }
 
     CIdleApp last;
-    ring.Push(last.Pid(), Common::REQUEST_REGISTER);
+    ring.Push(last.Pid(), AppRequests::REQUEST_REGISTER);
     CTestRing::Pulse();
     EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::REGISTER_PID, last.Pid()) == 1; }, 5000));
     EXPECT_EQ(4u, m_table.Pids().size());
@@ -267,10 +267,10 @@ TEST_F(RequestChannels, EleventhRequestOverwritesTheFirst)
     CIdleApp eleventh;
     CTestRing ring;
     const DWORD start = ring.Index();
-    ring.Push(first, Common::REQUEST_REGISTER);
+    ring.Push(first, AppRequests::REQUEST_REGISTER);
     for (DWORD i = 1; i < 10; ++i)
         ring.Push(0x7FFF0000u + i, 0);
-    EXPECT_EQ(start, ring.Push(eleventh.Pid(), Common::REQUEST_REGISTER)) << "the eleventh takes slot 0 again";
+    EXPECT_EQ(start, ring.Push(eleventh.Pid(), AppRequests::REQUEST_REGISTER)) << "the eleventh takes slot 0 again";
     CTestRing::Pulse();
 
     ASSERT_TRUE(m_manager->WaitForCalls(1, 5000));

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "EffectType.h"
+
 namespace Effects
 {
 

@@ -1,19 +1,8 @@
 #pragma once
-// Records that apps send to the module and the effect type it publishes.
+// The registration block that apps send to the module over the control pipe.
 #include <cstddef>
 #include <cstdint>
 
-namespace Common
-{
-// Global effect published to the device side.
-using _EFFECTYPE = uint32_t;
-
-constexpr _EFFECTYPE EFFECT_HEADSET_LAST_APP = 10;
-constexpr _EFFECTYPE EFFECT_RELEASED_ALT = 11;
-constexpr _EFFECTYPE EFFECT_RELEASED = 13;
-constexpr _EFFECTYPE EFFECT_OWNED_A = 14;
-constexpr _EFFECTYPE EFFECT_OWNED_B = 16;
-} // namespace Common
 
 #pragma pack(push, 4)
 // One registration block, as the client library sends it over the control

@@ -30,3 +30,17 @@ TEST(AppTableSection, TooSmallSectionIsRefusedAndTheAttachRetried)
     ASSERT_EQ(0u, reader.Open(APP_TABLE_NAME, APP_TABLE_SIZE, FILE_MAP_READ));
     EXPECT_EQ(1234u, reader.As<Common::CAppData::_APPTABLE>()->rows[50].dwProcessId);
 }
+
+// A section of the full size whose pages another process only reserved
+// maps without complaint, but any read of it would fault. The attach must
+// refuse it rather than hand out a view that crashes the module.
+TEST(AppTableSection, ReservedButUncommittedSectionIsRefused)
+{
+    Common::CHandle squatter(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE, 0,
+                                                  APP_TABLE_SIZE, APP_TABLE_NAME));
+    ASSERT_TRUE(squatter.IsValid());
+    Common::CAppData table;
+    EXPECT_FALSE(table.Open());
+    EXPECT_FALSE(table.Create());
+    EXPECT_EQ(nullptr, table.Table());
+}

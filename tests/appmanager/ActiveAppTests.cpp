@@ -231,6 +231,27 @@ TEST_F(ActiveApp, HostileListsAreBounded)
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
     m_manager.UpdateActiveApp(a->Pid());
     EXPECT_EQ(0u, m_table.Active());
+
+    // An odd trailing byte is no character of the list.
+    const wchar_t oddList[] = L"a.exeX";
+    WriteRaw(kAppsKey, L"PriorityList", REG_SZ, oddList, 11);
+    m_table.Table()->rows[0].dwProcessId = 0;
+    m_manager.UpdateActiveApp(0);
+    EXPECT_EQ(a->Pid(), m_table.Active());
+
+    // An entry whose marker name would not fit 260 characters is never
+    // probed, even with a row, an enabled record and a held marker.
+    const std::wstring longName = std::wstring(246, L'y') + L".exe";
+    WriteDword(RecordKey(longName), L"Enable", 1);
+    Common::CHandle marker(::CreateMutexW(nullptr, TRUE, MarkerOf(longName).c_str()));
+    ASSERT_TRUE(marker.IsValid());
+    ASSERT_EQ(a->Pid(), m_table.Table()->rows[1].dwProcessId);
+    longName.copy(m_table.Table()->rows[1].szName, longName.size());
+    m_table.Table()->rows[1].szName[longName.size()] = L'\0';
+    SetList(longName);
+    m_table.Table()->rows[0].dwProcessId = 0;
+    m_manager.UpdateActiveApp(0);
+    EXPECT_EQ(0u, m_table.Active());
 }
 
 TEST_F(ActiveApp, KaleoctlNamesTheOwnerAndTheReasons)

@@ -337,6 +337,7 @@ TEST_F(AppRecords, UnsafeExecutablePathsWriteNoRecord)
         m_dir.Path() + L"\\.",
         std::wstring(L"C:\\apps\\game.exe\0evil.exe", 26),
         m_dir.Path() + L"\\" + std::wstring(300, L'g') + L".exe",
+        m_dir.Path() + L"\\" + std::wstring(200, L'd') + L"\\" + std::wstring(100, L'g') + L".exe",
         L"",
     };
     for (const std::wstring& path : paths)

@@ -182,6 +182,22 @@ TEST_F(DeviceCatalogRead, OversizedCatalogueIsRefused)
     WriteCatalog(text);
     Paths paths;
     EXPECT_EQ(Common::CATALOG_NOT_LOADABLE, Find(769, paths));
+
+    // Beyond 4 GiB (sparse): a size cut to 32 bits would read just the
+    // valid catalogue at its start.
+    const std::string head = "<devices><device pid=\"769\" file=\"hue.dll\"/></devices>";
+    WriteCatalog(head);
+    {
+        Common::CHandle file(::CreateFileW(CatalogPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file.IsValid());
+        LARGE_INTEGER end;
+        end.QuadPart = (1LL << 32) + static_cast<LONGLONG>(head.size()) - 1;
+        ASSERT_TRUE(::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::SetEndOfFile(file.Get()));
+    }
+    EXPECT_EQ(Common::CATALOG_NOT_LOADABLE, Find(769, paths));
+    ::DeleteFileW(CatalogPath().c_str());
 }
 
 TEST_F(DeviceCatalogRead, DeepAndWideDocumentsDoNotCrash)

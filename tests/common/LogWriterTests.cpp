@@ -613,6 +613,14 @@ TEST_F(LogFileLocation, InstallPathWithoutTerminatorIsBounded)
     // The scratch path without its NUL: read within the stored length.
     const std::wstring dir = m_install.InstallPath();
     SetRawInstallPath(dir.data(), static_cast<DWORD>(dir.size() * sizeof(wchar_t)));
+    {
+        CLogWriter w;
+        w.Open();
+        EXPECT_EQ(LogFile(), w.LogPath());
+    }
+    // An odd byte after it is no character of the path.
+    const std::wstring odd = dir + L"Q";
+    SetRawInstallPath(odd.data(), static_cast<DWORD>(dir.size() * sizeof(wchar_t) + 1));
     CLogWriter w;
     w.Open();
     EXPECT_EQ(LogFile(), w.LogPath());
@@ -638,6 +646,13 @@ TEST_F(LogFileLocation, InstallPathFillingOrOverflowingBufferIsRejected)
     }
     const DWORD number = 7;
     SetRawInstallPath(&number, sizeof(number), REG_DWORD);
+    {
+        CLogWriter w;
+        w.Open();
+        EXPECT_TRUE(w.LogPath().empty());
+    }
+    // Empty: "\Logs" would name the drive root's folder.
+    SetRawInstallPath(L"", sizeof(wchar_t));
     {
         CLogWriter w;
         w.Open();

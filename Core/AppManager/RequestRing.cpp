@@ -113,15 +113,24 @@ bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
 void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch)
 {
     batch.count = 0;
+    // The index first: a client writes its slot before it moves the index,
+    // so every slot the index has passed is complete in the copy read next.
+    DWORD writeIndex = 0;
+    const bool indexValid = ReadIndex(ring, writeIndex);
+    ::MemoryBarrier();
     _REQUESTSLOT now[kSlots];
     if (!ring.ReadSlots(now))
         return;
-    DWORD writeIndex = 0;
-    const bool indexValid = ReadIndex(ring, writeIndex);
+    ::MemoryBarrier();
+    // Clients may have written on meanwhile: slots from the index read
+    // first up to the one it points at now may hold writes in progress.
+    DWORD laterIndex = writeIndex;
+    if (!indexValid || !ring.ReadWriteIndex(laterIndex))
+        laterIndex = writeIndex;
 
-    // The slots to look at, oldest first. Those the index has passed are
-    // complete. Without a move, a wake-up may follow ten writes that brought
-    // the index round: then the whole ring is looked at, from the oldest.
+    // The slots to look at, oldest first. Without a move, a wake-up may
+    // follow ten writes that brought the index round: then the whole ring is
+    // looked at, from the oldest.
     DWORD first = m_readIndex;
     DWORD span = 0;
     if (indexValid && writeIndex != m_readIndex)
@@ -139,16 +148,24 @@ void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch
         const DWORD slot = (first + i) % kSlots;
         if (IsNew(now[slot], slot))
             batch.requests[batch.count++] = CRingRequest{now[slot].dwProcessId, now[slot].dwRequest};
+        m_seen[slot] = now[slot];
     }
-    // Slots outside the span changed only when more than ten requests came
-    // at once; those were overwritten unserved and count as seen too. The
-    // exception is the slot at the write index: a client may be filling it
-    // now, and it is looked at once the index has passed it.
-    for (DWORD slot = 0; slot < kSlots; ++slot)
-    {
-        if (span == kSlots || slot != writeIndex)
-            m_seen[slot] = now[slot];
-    }
+    if (span != kSlots)
+        MarkSeenOutside(now, writeIndex, laterIndex);
     if (indexValid)
         m_readIndex = writeIndex;
+}
+
+void CRingCursor::MarkSeenOutside(const _REQUESTSLOT (&now)[kSlots], DWORD writeIndex, DWORD laterIndex)
+{
+    // Slots outside the span changed only when more than ten requests came
+    // between two looks; those were overwritten unserved and count as seen
+    // too. Slots with writes in progress are looked at once the index has
+    // passed them. Slots of the span are taken again unchanged.
+    const DWORD inProgress = (laterIndex + kSlots - writeIndex) % kSlots + 1;
+    for (DWORD slot = 0; slot < kSlots; ++slot)
+    {
+        if ((slot + kSlots - writeIndex) % kSlots >= inProgress)
+            m_seen[slot] = now[slot];
+    }
 }

@@ -77,6 +77,10 @@ private:
     // The write index; false (logged once per value) when it addresses no slot.
     bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
     bool IsNew(const AppRequests::_REQUESTSLOT& slot, DWORD index) const;
+    // Takes the slots outside the span that was looked at as seen, except
+    // those clients may still be writing (writeIndex..laterIndex).
+    void MarkSeenOutside(const AppRequests::_REQUESTSLOT (&now)[AppRequests::REQUEST_RING_SLOTS], DWORD writeIndex,
+                         DWORD laterIndex);
 
     DWORD m_readIndex = 0;
     AppRequests::_REQUESTSLOT m_seen[AppRequests::REQUEST_RING_SLOTS] = {};

@@ -79,6 +79,23 @@ bool ServeRingBatch(CAppManager& manager, const CRingCursor::CBatch& batch, HAND
     return true;
 }
 
+// Serves what the ring holds that is new. Requests written during the
+// pauses come with pulses nobody waited for, so after a batch the ring is
+// looked at again at once. False when the stop event cut a pause short.
+bool ServeNewRingRequests(CAppManager& manager, const CAppManagerData& ring, CRingCursor& cursor, bool woken,
+                          HANDLE stopEvent)
+{
+    CRingCursor::CBatch batch;
+    do
+    {
+        cursor.TakeNew(ring, woken, batch);
+        woken = false;
+        if (!ServeRingBatch(manager, batch, stopEvent))
+            return false;
+    } while (batch.count != 0);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // Control pipe
 
@@ -197,17 +214,9 @@ DWORD CAppManager::DoMonitorRegister()
             result = CLogWriter::GetInstance()->LogErrorCode(::GetLastError(), __LINE__);
             break;
         }
-        bool woken = waited == WAIT_OBJECT_0 + 1 ||
-                     (wakeUpStuck && ::WaitForSingleObject(wakeUp.Get(), 0) == WAIT_OBJECT_0);
-        // Requests written during the pauses come with pulses nobody waited
-        // for: after a batch the ring is looked at again at once.
-        CRingCursor::CBatch batch;
-        do
-        {
-            cursor.TakeNew(ring, woken, batch);
-            woken = false;
-            stopping = !ServeRingBatch(*this, batch, stopEvent);
-        } while (!stopping && batch.count != 0);
+        const bool woken = waited == WAIT_OBJECT_0 + 1 ||
+                           (wakeUpStuck && ::WaitForSingleObject(wakeUp.Get(), 0) == WAIT_OBJECT_0);
+        stopping = !ServeNewRingRequests(*this, ring, cursor, woken, stopEvent);
         wakeUpStuck = ::WaitForSingleObject(wakeUp.Get(), 0) == WAIT_OBJECT_0;
     }
     KLOG(LOG_INFO, L"[AppManager] [END] DoMonitorRegister | result = %lu", result);

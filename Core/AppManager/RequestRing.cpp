@@ -2,7 +2,6 @@
 // into it, and the server's record of what it has taken.
 #include "RequestRing.h"
 
-#include "GlobalSecurity.h"
 #include "LogWriter.h"
 
 using namespace Common;
@@ -28,35 +27,10 @@ bool SameSlot(const _REQUESTSLOT& a, const _REQUESTSLOT& b)
 
 DWORD CAppManagerData::Attach()
 {
-    m_pData.Reset();
-    m_mapping.Reset();
-
-    // A section this call creates comes zero-filled from the system. It is
-    // not zeroed again: a client may open it the moment it exists and write
-    // a request that a late fill would wipe.
-    CHandle mapping(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, REQUEST_RING_NAME));
-    if (!mapping)
-    {
-        CGlobalSecurity security;
-        const DWORD built = security.Build();
-        if (built != ERROR_SUCCESS)
-            return built;
-        mapping.Reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, security.Attributes(), PAGE_READWRITE, 0,
-                                           REQUEST_RING_SIZE, REQUEST_RING_NAME));
-        const DWORD error = ::GetLastError();
-        if (!mapping)
-            return error != ERROR_SUCCESS ? error : ERROR_FUNCTION_FAILED;
-    }
-
-    CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, REQUEST_RING_SIZE));
-    if (!view)
-    {
-        const DWORD error = ::GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_FUNCTION_FAILED;
-    }
-    m_mapping = std::move(mapping);
-    m_pData = std::move(view);
-    return ERROR_SUCCESS;
+    // Opened, or created: a new section comes zero-filled from the system
+    // and is not zeroed again, since a client may write a request into it
+    // the moment it exists.
+    return m_pData.OpenOrCreate(REQUEST_RING_NAME, REQUEST_RING_SIZE);
 }
 
 bool CAppManagerData::ReadWriteIndex(DWORD& index) const
@@ -113,42 +87,83 @@ bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
 void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch)
 {
     batch.count = 0;
+    // The index first: a client writes its slot before it moves the index,
+    // so every slot the index has passed is complete in the copy read next.
+    DWORD writeIndex = 0;
+    const bool indexValid = ReadIndex(ring, writeIndex);
+    ::MemoryBarrier();
     _REQUESTSLOT now[kSlots];
     if (!ring.ReadSlots(now))
         return;
-    DWORD writeIndex = 0;
-    const bool indexValid = ReadIndex(ring, writeIndex);
+    ::MemoryBarrier();
+    // Clients may have written on meanwhile: slots from the index read
+    // first up to the one it points at now may hold writes in progress.
+    DWORD laterIndex = writeIndex;
+    if (!indexValid || !ring.ReadWriteIndex(laterIndex))
+        laterIndex = writeIndex;
 
-    // The slots to look at, oldest first. Those the index has passed are
-    // complete. Without a move, a wake-up may follow ten writes that brought
-    // the index round: then the whole ring is looked at, from the oldest.
+    // The slots to look at, oldest first. Without a move, a wake-up may
+    // follow ten writes that brought the index round: then the whole ring is
+    // looked at, from the oldest.
     DWORD first = m_readIndex;
     DWORD span = 0;
     if (indexValid && writeIndex != m_readIndex)
         span = (writeIndex + kSlots - m_readIndex) % kSlots;
-    else if (woken)
+    else if (woken || IsSettledWrap(now))
     {
         first = indexValid ? writeIndex : m_readIndex;
         span = kSlots;
     }
     if (span == 0)
         return;
+    m_hasUnsettled = false;
 
     for (DWORD i = 0; i < span; ++i)
     {
         const DWORD slot = (first + i) % kSlots;
         if (IsNew(now[slot], slot))
             batch.requests[batch.count++] = CRingRequest{now[slot].dwProcessId, now[slot].dwRequest};
+        m_seen[slot] = now[slot];
     }
-    // Slots outside the span changed only when more than ten requests came
-    // at once; those were overwritten unserved and count as seen too. The
-    // exception is the slot at the write index: a client may be filling it
-    // now, and it is looked at once the index has passed it.
-    for (DWORD slot = 0; slot < kSlots; ++slot)
-    {
-        if (span == kSlots || slot != writeIndex)
-            m_seen[slot] = now[slot];
-    }
+    if (span != kSlots)
+        MarkSeenOutside(now, writeIndex, laterIndex);
     if (indexValid)
         m_readIndex = writeIndex;
+}
+
+bool CRingCursor::IsSettledWrap(const _REQUESTSLOT (&now)[kSlots])
+{
+    // Ten writes made while the server did not wait (their pulses reached
+    // nobody) bring the index back to where it was. Changed slots then tell
+    // of them; once they have stayed as they are from one look to the next,
+    // no client is still writing them, and the whole ring is looked at.
+    bool changed = false;
+    for (DWORD slot = 0; slot < kSlots && !changed; ++slot)
+        changed = IsNew(now[slot], slot);
+    if (!changed)
+    {
+        m_hasUnsettled = false;
+        return false;
+    }
+    bool settled = m_hasUnsettled;
+    for (DWORD slot = 0; slot < kSlots && settled; ++slot)
+        settled = SameSlot(now[slot], m_unsettled[slot]);
+    for (DWORD slot = 0; slot < kSlots; ++slot)
+        m_unsettled[slot] = now[slot];
+    m_hasUnsettled = true;
+    return settled;
+}
+
+void CRingCursor::MarkSeenOutside(const _REQUESTSLOT (&now)[kSlots], DWORD writeIndex, DWORD laterIndex)
+{
+    // Slots outside the span changed only when more than ten requests came
+    // between two looks; those were overwritten unserved and count as seen
+    // too. Slots with writes in progress are looked at once the index has
+    // passed them. Slots of the span are taken again unchanged.
+    const DWORD inProgress = (laterIndex + kSlots - writeIndex) % kSlots + 1;
+    for (DWORD slot = 0; slot < kSlots; ++slot)
+    {
+        if ((slot + kSlots - writeIndex) % kSlots >= inProgress)
+            m_seen[slot] = now[slot];
+    }
 }

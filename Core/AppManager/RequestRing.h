@@ -9,6 +9,7 @@
 
 #include "Handles.h"
 #include "RequestChannel.h"
+#include "SharedSection.h"
 
 
 // One request as the server takes it out of a slot.
@@ -29,10 +30,10 @@ public:
     CAppManagerData& operator=(const CAppManagerData&) = delete;
 
     // Opens the section, or creates it (global-object security; a new
-    // section is all zeros). 0 or the Win32 error; on failure the object
-    // holds nothing.
+    // section is all zeros). 0 or the Win32 error; on failure no view is
+    // held.
     DWORD Attach();
-    bool IsValid() const { return m_pData.IsValid(); }
+    bool IsValid() const { return m_pData.IsMapped(); }
 
     // The write index, read once from the section into index. False when
     // the ring is not attached or the value addresses no slot.
@@ -41,11 +42,10 @@ public:
     bool ReadSlots(AppRequests::_REQUESTSLOT (&slots)[AppRequests::REQUEST_RING_SLOTS]) const;
 
     // The mapped ring; null until attached.
-    AppRequests::_REQUESTRING* Ring() const { return static_cast<AppRequests::_REQUESTRING*>(m_pData.Get()); }
+    AppRequests::_REQUESTRING* Ring() const { return m_pData.As<AppRequests::_REQUESTRING>(); }
 
 private:
-    Common::CHandle m_mapping;
-    Common::CMappedView m_pData;
+    Common::CSharedSection m_pData;  // the section and its view
 };
 
 // What the ring server has taken from the ring so far: the read index and
@@ -70,15 +70,27 @@ public:
 
     // The requests written since the last call. woken: the wake-up event
     // fired, so the writers have finished and every slot may be looked at;
-    // otherwise only the slots the write index has passed are complete.
+    // otherwise only the slots the write index has passed are complete, and
+    // a ring whose index came full circle unseen is looked at whole once its
+    // changed slots stayed the same from one call to the next.
     void TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch);
 
 private:
     // The write index; false (logged once per value) when it addresses no slot.
     bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
     bool IsNew(const AppRequests::_REQUESTSLOT& slot, DWORD index) const;
+    // Takes the slots outside the span that was looked at as seen, except
+    // those clients may still be writing (writeIndex..laterIndex).
+    void MarkSeenOutside(const AppRequests::_REQUESTSLOT (&now)[AppRequests::REQUEST_RING_SLOTS], DWORD writeIndex,
+                         DWORD laterIndex);
+
+    // True when slots changed without a move of the index or a wake-up, and
+    // hold the same bytes as at the last such look (kept in m_unsettled).
+    bool IsSettledWrap(const AppRequests::_REQUESTSLOT (&now)[AppRequests::REQUEST_RING_SLOTS]);
 
     DWORD m_readIndex = 0;
+    AppRequests::_REQUESTSLOT m_unsettled[AppRequests::REQUEST_RING_SLOTS] = {};
+    bool m_hasUnsettled = false;
     AppRequests::_REQUESTSLOT m_seen[AppRequests::REQUEST_RING_SLOTS] = {};
     DWORD m_badIndex = 0;  // the out-of-range index last reported, so it is logged once
 };

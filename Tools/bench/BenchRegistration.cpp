@@ -31,6 +31,7 @@
 #include "NamedEvents.h"
 #include "Registry.h"
 #include "RequestChannel.h"
+#include "SharedSection.h"
 
 using namespace Common;
 using namespace AppRequests;
@@ -251,14 +252,11 @@ class CTable
 public:
     bool Attach()
     {
-        m_mapping.Reset(::OpenFileMappingW(FILE_MAP_READ, FALSE, APP_TABLE_NAME));
-        if (m_mapping)
-            m_view.Reset(::MapViewOfFile(m_mapping.Get(), FILE_MAP_READ, 0, 0, APP_TABLE_SIZE));
-        return m_view.IsValid();
+        return m_section.Open(APP_TABLE_NAME, APP_TABLE_SIZE, FILE_MAP_READ) == ERROR_SUCCESS;
     }
     bool Lists(DWORD pid) const
     {
-        const auto* table = static_cast<const volatile CAppData::_APPTABLE*>(m_view.Get());
+        const auto* table = static_cast<const volatile CAppData::_APPTABLE*>(m_section.View());
         const int raw = table->nCount;
         const int count = raw < 0 ? 0 : (raw > APP_TABLE_MAX_ROWS ? APP_TABLE_MAX_ROWS : raw);
         for (int i = 1; i <= count; ++i)
@@ -270,8 +268,7 @@ public:
     }
 
 private:
-    CHandle m_mapping;
-    CMappedView m_view;
+    CSharedSection m_section;
 };
 
 // A live app for one round.
@@ -339,13 +336,10 @@ CHandle OpenPipe(const wchar_t* name, DWORD access)
 // Writes the ring slot as a client does and pulses the wake-up event.
 bool RingUnregister(DWORD pid)
 {
-    CHandle mapping(::OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, REQUEST_RING_NAME));
-    if (!mapping)
+    CSharedSection section;
+    if (section.Open(REQUEST_RING_NAME, REQUEST_RING_SIZE) != ERROR_SUCCESS)
         return false;
-    CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, REQUEST_RING_SIZE));
-    if (!view)
-        return false;
-    auto* ring = static_cast<_REQUESTRING*>(view.Get());
+    auto* ring = section.As<_REQUESTRING>();
     DWORD index = ring->dwWriteIndex;
     if (index >= REQUEST_RING_SLOTS)
         index = 0;

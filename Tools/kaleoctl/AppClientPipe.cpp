@@ -10,9 +10,9 @@ namespace AppClient
 {
 namespace
 {
-// Connects to a free instance. The module serves one client at a time and
-// creates a fresh instance after each: a busy pipe is waited for, and a
-// name that is briefly absent between two instances is tried again.
+// Connects to a free instance. The module serves one client at a time: a
+// busy pipe is waited for. The name is absent only while the module is not
+// running (a restart of its host, say), so that is tried again for a while.
 DWORD OpenPipe(DWORD timeoutMs, CHandle& pipe)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;

@@ -203,6 +203,21 @@ TEST_F(RequestChannels, RingServesTenRequestsInSlotOrderPaced)
     EXPECT_TRUE(m_table.Pids().empty());
 }
 
+// Pulses reach only a server that waits: ten requests written while it was
+// busy (here: with no pulse at all) bring the index full circle, and are
+// still all served once the slots have settled.
+TEST_F(RequestChannels, RingCameFullCircleWithoutAPulseIsStillServed)
+{
+    std::vector<std::unique_ptr<CIdleApp>> apps;
+    for (int i = 0; i < 10; ++i)
+        apps.push_back(std::make_unique<CIdleApp>());
+    CTestRing ring;
+    for (const auto& app : apps)
+        ring.Push(app->Pid(), AppRequests::REQUEST_REGISTER);
+    ASSERT_TRUE(m_manager->WaitForCalls(10, 15000)) << m_manager->Calls().size() << " served";
+    EXPECT_EQ(10u, m_table.Pids().size());
+}
+
 // The ring belongs to its clients: the module reads it and writes nothing
 // back, so after serving it holds exactly what the clients wrote. Events
 // that come without a new write (a stray pulse, the wake-up event left set,

@@ -218,6 +218,19 @@ TEST_F(RequestChannels, RingCameFullCircleWithoutAPulseIsStillServed)
     EXPECT_EQ(10u, m_table.Pids().size());
 }
 
+namespace
+{
+// Processor time this process has used so far, user and kernel.
+ULONGLONG ProcessCpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+} // namespace
+
 // The ring belongs to its clients: the module reads it and writes nothing
 // back, so after serving it holds exactly what the clients wrote. Events
 // that come without a new write (a stray pulse, the wake-up event left set,
@@ -259,12 +272,15 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
         if (stray.index != kKeep)
             ring.SetIndex(stray.index);
         const AppRequests::_REQUESTRING before = *ring.Ring();
+        const ULONGLONG cpuBefore = ProcessCpuMs();
         if (stray.leaveSet)
             ::SetEvent(wakeUp.Get());
         else
             CTestRing::Pulse();
         ::Sleep(1300);  // longer than the server's look at the ring without a pulse
         ::ResetEvent(wakeUp.Get());
+        // A server woken again and again by the set event would spin.
+        EXPECT_LT(ProcessCpuMs() - cpuBefore, 300u) << stray.what << ": the ring server kept this process busy";
         EXPECT_EQ(3u, m_manager->Calls().size()) << stray.what;
         EXPECT_EQ(0, ::memcmp(&before, ring.Ring(), sizeof(before))) << stray.what << ": the module wrote into the ring";
     }

@@ -8,32 +8,24 @@
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
 #include "NamedEvents.h"
+#include "PriorityList.h"
 #include "ProcessName.h"
 #include "Registry.h"
 
 using namespace Common;
+using PriorityList::AppKeyPath;
+using PriorityList::IsPlainAppName;
 
 namespace
 {
 constexpr size_t kRowNameChars = sizeof(CAppData::_APPDATATYPE::szName) / sizeof(wchar_t);
 
-// An app's record is the key named by its executable file name directly
-// below the Apps key. Names come from the shared table and from callers: one
-// with a separator would reach other keys, so only plain file names pass.
-bool IsPlainAppName(const std::wstring& name) noexcept
-{
-    if (name.empty() || name.size() > REG_KEY_NAME_MAX_CHARS || name == L"." || name == L"..")
-        return false;
-    for (const wchar_t c : name)
-        if (c == L'\\' || c == L'/' || c == L'\0')
-            return false;
-    return true;
-}
-
+// The name must be plain (PriorityList::IsPlainAppName): any other would
+// address another key.
 DWORD OpenAppRecord(const std::wstring& name, CRegKey& key)
 {
-    const std::wstring path = std::wstring(KALEO_APPS_KEY) + L"\\" + name;
-    return static_cast<DWORD>(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KALEO_ALL_ACCESS, key.Put()));
+    return static_cast<DWORD>(
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, AppKeyPath(name).c_str(), 0, KALEO_ALL_ACCESS, key.Put()));
 }
 
 // The global switch: "Enable" of the Apps key itself, 0 when unreadable.

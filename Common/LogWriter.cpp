@@ -1,6 +1,7 @@
 // The log file writer; LogWriter.h explains how concurrent writers are kept
 // apart.
 #include "LogWriter.h"
+#include "Registry.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -56,37 +57,11 @@ const wchar_t* BaseName(const wchar_t* path)
     return base;
 }
 
-// "InstallPath" of HKLM "Software\Vexel Kaleo SDK", 32-bit view, read into a
-// 520-byte buffer. A value that does not fit, has no room for a terminator
-// within the 259 characters, is empty or is not a string counts as missing.
-bool ReadInstallPath(std::wstring& out)
-{
-    CRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vexel Kaleo SDK", 0,
-                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put()) != ERROR_SUCCESS)
-        return false;
-    wchar_t buf[MAX_PATH] = {};
-    DWORD type = 0;
-    DWORD bytes = sizeof(buf);
-    if (::RegQueryValueExW(key.Get(), L"InstallPath", nullptr, &type,
-                           reinterpret_cast<BYTE*>(buf), &bytes) != ERROR_SUCCESS)
-        return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return false;
-    if (bytes > sizeof(buf))
-        return false;
-    const size_t len = ::wcsnlen(buf, bytes / sizeof(wchar_t));
-    if (len == 0 || len >= MAX_PATH)
-        return false;
-    out.assign(buf, len);
-    return true;
-}
-
 // InstallPath\Logs\name, or false when the install path cannot be read.
 bool LogsFile(const std::wstring& name, std::wstring& out)
 {
     std::wstring path;
-    if (!ReadInstallPath(path))
+    if (!GetInstallPath(path))
         return false;
     if (path.back() != L'\\' && path.back() != L'/')
         path += L'\\';

@@ -74,7 +74,7 @@ start_app() { # name channel-args...
   for _ in $(seq 1 150); do grep -q '^registered\|holding pid' "$RUN/$name.txt" 2>/dev/null && break; sleep 0.2; done
   tr -d '\r' <"$RUN/$name.txt"
 }
-app_pid() { tr -d '\r' <"$RUN/$1.txt" | sed -n 's/^registered pid \([0-9]*\).*/\1/p' | head -1; }
+app_pid() { tr -d '\r' <"$RUN/$1.txt" | sed -n 's/^registered pid \([0-9]*\).*/\1/p' | sed -n 1p; }
 kill_app() { local pid; pid=$(app_pid "$1"); echo "killing $1 (pid $pid) without unregistering"; win taskkill /F /PID "$pid" || true; }
 
 step "6. The device side starts listening on the effect rings"
@@ -98,7 +98,7 @@ step "10. Records, priority list and who owns the lighting"
 ctl apps
 
 step "11. The active app is killed: the next one in the list takes over"
-ACTIVE=$(tr -d '\r' <<<"$(ctl apps)" | sed -n 's/^Owner: \([^ ]*\).*/\1/p' | head -1)
+ACTIVE=$(tr -d '\r' <<<"$(ctl apps)" | sed -n 's/^Owner: \([^ ]*\).*/\1/p' | sed -n 1p)
 kill_app "${ACTIVE%.exe}"
 sleep 2
 ctl table
@@ -133,11 +133,13 @@ tr -d '\r' <"$RUN/device.txt" >"$RUN/device-clean.txt"
 echo "$(grep -c '^record' "$RUN/device-clean.txt") records decoded; records per ring:"
 sed -n 's/^record ring=\([a-z0-9]*\).*/\1/p' "$RUN/device-clean.txt" | sort | uniq -c
 echo "the first records (Racer takes the lighting):"
-grep '^record' "$RUN/device-clean.txt" | head -12
-echo "the last-app records (headset 0x40510 type 10, then release 13 on every ring):"
+# Cut by awk, which reads all its input: with pipefail, a reader that stops
+# early (head) would fail the demo with the writer's SIGPIPE.
+awk '/^record/ && ++n <= 12' "$RUN/device-clean.txt"
+echo "the last-app records (headset 0x40510 type 10, then release 13 on the rings of the last app, the model rings and the general ring):"
 # Chosen by ring and effect: the model rings use device code 0x00040510 too.
 awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; print; next}
-     found && / effect=13 /' "$RUN/device-clean.txt" | head -16
+     found && / effect=13 / && ++n <= 15' "$RUN/device-clean.txt"
 
 step "15. Stop the host from another process"
 ctl host stop

@@ -1,4 +1,6 @@
 #include "Registry.h"
+
+#include <vector>
 #include <new>
 #include "Handles.h"
 
@@ -120,7 +122,7 @@ DWORD RegGetDword(std::wstring keyPath, std::wstring valueName, DWORD& out) noex
     return ReadDwordValue(key.Get(), valueName.c_str(), out);
 }
 
-DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept
+DWORD RegEnumSubkeyNames(const std::wstring& keyPath, std::vector<std::wstring>& names) noexcept
 {
     CRegKey key;
     if (OpenKey(keyPath, KALEO_READ_ACCESS, key) != ERROR_SUCCESS)
@@ -141,9 +143,8 @@ DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept
 
     try
     {
-        // Built aside, so out stays unchanged unless a name was added.
-        std::wstring joined = out;
-        bool added = false;
+        std::vector<std::wstring> found;
+        found.reserve(count);
         for (DWORD index = 0; index < count; ++index)
         {
             DWORD length = nameChars;
@@ -152,13 +153,35 @@ DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept
                 break; // keys removed meanwhile
             if (rc != ERROR_SUCCESS || length >= nameChars)
                 continue;
+            found.emplace_back(name, length);
+        }
+        if (found.empty())
+            return ERROR_FUNCTION_FAILED;
+        names.swap(found);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept
+{
+    std::vector<std::wstring> names;
+    const DWORD rc = RegEnumSubkeyNames(keyPath, names);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    try
+    {
+        // Built aside, so out stays unchanged unless a name was added.
+        std::wstring joined = out;
+        for (const auto& name : names)
+        {
             if (!joined.empty())
                 joined += L',';
-            joined.append(name, length);
-            added = true;
+            joined += name;
         }
-        if (!added)
-            return ERROR_FUNCTION_FAILED;
         out.swap(joined);
     }
     catch (const std::bad_alloc&)

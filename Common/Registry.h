@@ -4,6 +4,7 @@
 // the 32-bit service modules see the same values.
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace Common
 {
@@ -54,5 +55,8 @@ DWORD RegGetDword(std::wstring keyPath, std::wstring valueName, DWORD& out) noex
 // (1168) without subkeys, ERROR_FUNCTION_FAILED (1627) when the key cannot
 // be opened or queried or no name could be read; out unchanged unless 0.
 DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept;
+// The same names as a list, for names that may hold a ",". Same results;
+// `names` is replaced only on 0.
+DWORD RegEnumSubkeyNames(const std::wstring& keyPath, std::vector<std::wstring>& names) noexcept;
 
 } // namespace Common

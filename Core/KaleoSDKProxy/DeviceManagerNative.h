@@ -1,0 +1,101 @@
+#pragma once
+// The proxy's table of the lighting devices present on the machine, built
+// from the device sources other processes publish in the registry, and the
+// monitor threads that add devices as they appear.
+#include <windows.h>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "CatalogCache.h"
+#include "DeviceRecord.h"
+#include "Handles.h"
+#include "Locks.h"
+
+using DeviceTable = std::unordered_map<DWORD, DeviceRecord>;
+
+class CDeviceManagerNative
+{
+public:
+    // How long Stop waits for each monitor thread.
+    static constexpr DWORD STOP_WAIT_MS = 3000;
+    // Pause after a change notice, so a burst of writes is complete.
+    static constexpr DWORD SETTLE_MS = 500;
+    // Pause before a monitor retries a key it could not watch.
+    static constexpr DWORD RETRY_MS = 1000;
+
+    CDeviceManagerNative() = default;
+    // Waits for monitor threads that outlived Stop's wait: they use this
+    // object until they end.
+    ~CDeviceManagerNative();
+    CDeviceManagerNative(const CDeviceManagerNative&) = delete;
+    CDeviceManagerNative& operator=(const CDeviceManagerNative&) = delete;
+
+    // Reads every source and starts the monitors; the number of devices
+    // added. A second Start while running only rescans.
+    int Start() noexcept;
+    // Empties the table and ends the monitors; the number of records removed.
+    int Stop() noexcept;
+
+    // One pass: waits for a change under the key (or the stop event) and
+    // reacts to it. Win32 status.
+    DWORD MonitorDeviceRegistry(const wchar_t* keyPath) noexcept;
+
+    static DWORD WINAPI Thread_MonitorDevices(LPVOID manager);
+    static DWORD WINAPI Thread_MonitorHID(LPVOID manager);
+    static DWORD WINAPI Thread_MonitorUSB(LPVOID manager);
+
+    // 0 when a new record was stored, 1627 otherwise.
+    DWORD AddDevice(const std::wstring& path, const std::wstring& containerId) noexcept;
+    // 0 when the record was erased, 1627 otherwise.
+    DWORD RemoveDevice(const std::wstring& path) noexcept;
+
+    // Sources; each returns the number of devices added.
+    int EnumerateBus(const wchar_t* bus) noexcept;
+    int AddSmartLightingDevices() noexcept;
+    int AddBroadcastDevices() noexcept;
+    int AddIoTDevices() noexcept;
+
+    // A consistent copy of the table.
+    DeviceTable CopyRecords() const;
+    size_t RecordCount() const noexcept;
+
+    // Which monitors run; for tests.
+    bool HasDevicesThread() const noexcept;
+    bool HasHidThread() const noexcept;
+    bool HasUsbThread() const noexcept;
+    const CCatalogCache& Catalog() const noexcept { return m_catalog; }
+
+private:
+    enum class EMonitor { Devices, Hid, Usb };
+
+    DWORD AddDevice(const std::wstring& path, const std::wstring& containerId,
+                    const CCatalogSnapshot& catalog) noexcept;
+    bool BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
+                     const CCatalogSnapshot& catalog, DeviceRecord& record) const;
+    int AddFromBus(const std::wstring& bus, const CCatalogSnapshot& catalog);
+
+    bool Stopping() const noexcept { return m_stopFlag != 0; }
+    Common::CHandle& MonitorHandle(EMonitor monitor) noexcept;
+    bool IsMonitorRunning(EMonitor monitor) const noexcept;
+    void StartMonitor(EMonitor monitor) noexcept;
+    void JoinMonitor(EMonitor monitor) noexcept;
+    DWORD RunMonitor(EMonitor monitor) noexcept;
+    void ReactToChange(const wchar_t* keyPath) noexcept;
+
+    mutable Common::CSrwLock m_tableLock;
+    DeviceTable m_records;
+
+    // Guards the thread handles and the stop flag, so no monitor starts
+    // once Stop has begun.
+    mutable Common::CSrwLock m_threadLock;
+    Common::CHandle m_devicesThread;
+    Common::CHandle m_hidThread;
+    Common::CHandle m_usbThread;
+    std::vector<Common::CHandle> m_lingering; // monitors Stop could not wait out
+
+    Common::CHandle m_stopEvent;
+    volatile LONG m_stopFlag = 0;
+
+    CCatalogCache m_catalog;
+};

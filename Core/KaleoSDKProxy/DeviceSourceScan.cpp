@@ -1,0 +1,177 @@
+#include "DeviceManagerNative.h"
+
+#include <new>
+
+#include "BulbList.h"
+#include "DeviceKeys.h"
+#include "DeviceSources.h"
+#include "Handles.h"
+#include "LogWriter.h"
+#include "Registry.h"
+
+namespace
+{
+
+std::wstring SubKey(const std::wstring& parent, const std::wstring& name)
+{
+    return parent + L"\\" + name;
+}
+
+// Names of the subkeys; empty when the key is missing or has none.
+std::vector<std::wstring> Subkeys(const std::wstring& keyPath) noexcept
+{
+    std::vector<std::wstring> names;
+    Common::RegEnumSubkeyNames(keyPath, names);
+    return names;
+}
+
+// A text value another process wrote; empty when missing. A value of the
+// wrong type or longer than a record text is logged and read as empty.
+std::wstring ReadText(const std::wstring& keyPath, const wchar_t* value, const wchar_t* caller)
+{
+    std::wstring text;
+    const DWORD rc = Common::RegGetString(keyPath, value, text);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+    {
+        KLOG(Common::LOG_WARN, L"%s | %s of %s cannot be used | error = %d", caller, value, keyPath.c_str(),
+             static_cast<int>(rc));
+        text.clear();
+    }
+    return text;
+}
+
+DWORD ReadNumber(const std::wstring& keyPath, const wchar_t* value)
+{
+    DWORD number = 0;
+    if (Common::RegGetDword(keyPath, value, number) != ERROR_SUCCESS)
+        number = 0;
+    return number;
+}
+
+} // namespace
+
+int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
+{
+    const auto catalog = m_catalog.Current();
+    if (!catalog || !bus)
+        return 0;
+    try
+    {
+        return AddFromBus(bus, *catalog);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+}
+
+int CDeviceManagerNative::AddFromBus(const std::wstring& bus, const CCatalogSnapshot& catalog)
+{
+    const std::wstring busKey = SubKey(DeviceSources::DEVICES_KEY, bus);
+    int added = 0;
+    for (const auto& hardware : Subkeys(busKey))
+    {
+        const std::wstring hardwareKey = SubKey(busKey, hardware);
+        for (const auto& instance : Subkeys(hardwareKey))
+        {
+            // A stopping manager leaves the rest of a long scan undone.
+            if (Stopping())
+                return added;
+            const std::wstring path = DeviceIdentity::MakeBusDevicePath(bus, hardware, instance);
+            const std::wstring containerId = ReadText(SubKey(hardwareKey, instance),
+                                                      DeviceSources::CONTAINER_ID_VALUE,
+                                                      L"CDeviceManagerNative::EnumerateBus");
+            if (AddDevice(path, containerId, catalog) == ERROR_SUCCESS)
+                ++added;
+        }
+    }
+    return added;
+}
+
+int CDeviceManagerNative::AddSmartLightingDevices() noexcept
+{
+    try
+    {
+        const auto catalog = m_catalog.Current();
+        if (!catalog)
+            return 0;
+        const std::wstring key = SubKey(DeviceSources::SMART_LIGHTING_KEY, DeviceSources::PHILIPS_HUE_NAME);
+        const wchar_t* caller = L"CDeviceManagerNative::AddSmartLightingDevices";
+        if (ReadText(key, DeviceSources::HUE_PATH_VALUE, caller).empty())
+            return 0;
+        const std::wstring bulbs = ReadText(key, DeviceSources::HUE_BULBS_VALUE, caller);
+        int added = 0;
+        for (LONG bulb : DeviceIdentity::ParseBulbList(bulbs))
+            if (AddDevice(DeviceIdentity::MakeHueBulbPath(bulb), std::wstring(), *catalog) == ERROR_SUCCESS)
+                ++added;
+        return added;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+}
+
+int CDeviceManagerNative::AddBroadcastDevices() noexcept
+{
+    {
+        // Applications are published only while the broadcast service runs.
+        Common::CHandle presence(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, DeviceSources::BROADCAST_PRESENCE_MUTEX));
+        if (!presence)
+            return 0;
+    }
+    try
+    {
+        const auto catalog = m_catalog.Current();
+        if (!catalog)
+            return 0;
+        int added = 0;
+        for (const auto& app : Subkeys(DeviceSources::BROADCAST_APPS_KEY))
+        {
+            const std::wstring key = SubKey(DeviceSources::BROADCAST_APPS_KEY, app);
+            if (static_cast<LONG>(ReadNumber(key, DeviceSources::BROADCAST_PID_VALUE)) <= 0)
+                continue;
+            const LONG index = static_cast<LONG>(ReadNumber(key, DeviceSources::BROADCAST_INDEX_VALUE));
+            const DWORD supported = ReadNumber(key, DeviceSources::BROADCAST_SUPPORTED_VALUE);
+            if ((supported & DeviceSources::BROADCAST_SUPPORTS_770) &&
+                AddDevice(DeviceIdentity::MakeBroadcastPath(DeviceSources::PID_BROADCAST_770, index), std::wstring(),
+                          *catalog) == ERROR_SUCCESS)
+                ++added;
+            if ((supported & DeviceSources::BROADCAST_SUPPORTS_818) &&
+                AddDevice(DeviceIdentity::MakeBroadcastPath(DeviceSources::PID_BROADCAST_818, index), std::wstring(),
+                          *catalog) == ERROR_SUCCESS)
+                ++added;
+        }
+        return added;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+}
+
+int CDeviceManagerNative::AddIoTDevices() noexcept
+{
+    try
+    {
+        const auto catalog = m_catalog.Current();
+        if (!catalog)
+            return 0;
+        int added = 0;
+        for (const auto& product : Subkeys(DeviceSources::IOT_KEY))
+        {
+            for (const auto& id : Subkeys(SubKey(DeviceSources::IOT_KEY, product)))
+            {
+                std::wstring path;
+                DeviceIdentity::MakeIoTDevicePath(product, id, path);
+                if (AddDevice(path, std::wstring(), *catalog) == ERROR_SUCCESS)
+                    ++added;
+            }
+        }
+        return added;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return 0;
+    }
+}

@@ -1,0 +1,100 @@
+#include "DeviceManagerNative.h"
+
+#include <new>
+
+#include "DeviceIdentity.h"
+#include "DeviceKeys.h"
+#include "DeviceSources.h"
+#include "LogWriter.h"
+
+using Common::CSrwLock;
+
+namespace
+{
+
+const Common::CCatalogEntry* FindEntry(const CCatalogSnapshot& catalog, DWORD pid)
+{
+    // The broadcast applications take the first entry, whatever its pid.
+    const bool anyEntry = pid == DeviceSources::PID_BROADCAST_770 || pid == DeviceSources::PID_BROADCAST_818;
+    for (const auto& entry : catalog.entries)
+        if (anyEntry || entry.unsignedPid == pid)
+            return &entry;
+    return nullptr;
+}
+
+} // namespace
+
+bool CDeviceManagerNative::BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
+                                       const CCatalogSnapshot& catalog, DeviceRecord& record) const
+{
+    const Common::CCatalogEntry* entry = FindEntry(catalog, pid);
+    if (!entry)
+        return false;
+    record.devicePath = DeviceIdentity::ToUpper(path.c_str());
+    record.pluginPath = Common::MakePluginPath(catalog.installPath, entry->file);
+    record.objectName = DeviceIdentity::ExtractInstanceId(path.c_str());
+    record.containerGuid = DeviceIdentity::MakeContainerGuid(path.c_str());
+    record.containerId = containerId;
+    record.pid = pid;
+    record.pipeName = DeviceSources::IsSpecialPid(pid) ? DeviceIdentity::MakeSpecialPipeName(path.c_str())
+                                                       : DeviceIdentity::MakeBusPipeName(record.devicePath);
+    return true;
+}
+
+DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstring& containerId) noexcept
+{
+    const auto catalog = m_catalog.Current();
+    return catalog ? AddDevice(path, containerId, *catalog) : ERROR_FUNCTION_FAILED;
+}
+
+DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstring& containerId,
+                                      const CCatalogSnapshot& catalog) noexcept
+{
+    if (catalog.status != ERROR_SUCCESS)
+        return ERROR_FUNCTION_FAILED;
+    DWORD key = 0;
+    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), key))
+        return ERROR_FUNCTION_FAILED;
+    try
+    {
+        const DWORD pid = static_cast<DWORD>(DeviceIdentity::ParseProductId(path.c_str()));
+        DeviceRecord record;
+        if (!BuildRecord(path, containerId, pid, catalog, record))
+            return ERROR_FUNCTION_FAILED;
+        {
+            // Lookup and insertion under one lock: a device added by several
+            // threads at once gets one record.
+            CSrwLock::CScopedLock lock(m_tableLock);
+            if (!m_records.emplace(key, record).second)
+                return ERROR_FUNCTION_FAILED;
+        }
+        KLOG(Common::LOG_INFO, L"%s | SUCCESS | %s %s", L"CDeviceManagerNative::AddDevice", record.devicePath.c_str(),
+             record.containerId.c_str());
+        return ERROR_SUCCESS;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ERROR_FUNCTION_FAILED;
+    }
+}
+
+DWORD CDeviceManagerNative::RemoveDevice(const std::wstring& path) noexcept
+{
+    DWORD key = 0;
+    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), key))
+        return ERROR_FUNCTION_FAILED;
+    CSrwLock::CScopedLock lock(m_tableLock);
+    return m_records.erase(key) == 1 ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+}
+
+DeviceTable CDeviceManagerNative::CopyRecords() const
+{
+    CSrwLock::CScopedLock lock(m_tableLock);
+    return m_records;
+}
+
+size_t CDeviceManagerNative::RecordCount() const noexcept
+{
+    CSrwLock::CScopedLock lock(m_tableLock);
+    return m_records.size();
+}

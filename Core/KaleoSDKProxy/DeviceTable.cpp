@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "CatalogMatch.h"
 #include "DeviceIdentity.h"
 #include "DeviceKeys.h"
 #include "DeviceSources.h"
@@ -9,25 +10,11 @@
 
 using Common::CSrwLock;
 
-namespace
-{
-
-const Common::CCatalogEntry* FindEntry(const CCatalogSnapshot& catalog, DWORD pid)
-{
-    // The broadcast applications take the first entry, whatever its pid.
-    const bool anyEntry = pid == DeviceSources::PID_BROADCAST_770 || pid == DeviceSources::PID_BROADCAST_818;
-    for (const auto& entry : catalog.entries)
-        if (anyEntry || entry.unsignedPid == pid)
-            return &entry;
-    return nullptr;
-}
-
-} // namespace
 
 bool CDeviceManagerNative::BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
                                        const CCatalogSnapshot& catalog, DeviceRecord& record) const
 {
-    const Common::CCatalogEntry* entry = FindEntry(catalog, pid);
+    const Common::CCatalogEntry* entry = DeviceIdentity::FindCatalogEntry(catalog.entries, pid);
     if (!entry)
         return false;
     record.devicePath = DeviceIdentity::ToUpper(path.c_str());

@@ -234,12 +234,17 @@ DWORD CDeviceManagerNative::RunMonitor(EMonitor monitor) noexcept
     const wchar_t* name = MonitorName(static_cast<int>(monitor));
     const wchar_t* key = keys[static_cast<int>(monitor)];
     KLOG(Common::LOG_INFO, L"%s | START", name);
+    // The first pass, and the first after the key could not be watched,
+    // read the key at once: what was written before the notice was armed
+    // would otherwise wait for the next change.
+    bool catchUp = true;
     DWORD lastFailure = ERROR_SUCCESS;
     for (;;)
     {
-        const DWORD rc = MonitorDeviceRegistry(key);
+        const DWORD rc = MonitorPass(key, catchUp);
         if (Stopping())
             break;
+        catchUp = rc != ERROR_SUCCESS;
         if (rc == ERROR_SUCCESS)
         {
             lastFailure = ERROR_SUCCESS;

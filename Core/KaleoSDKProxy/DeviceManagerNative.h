@@ -81,6 +81,7 @@ private:
     void StartMonitor(EMonitor monitor) noexcept;
     void JoinMonitor(EMonitor monitor) noexcept;
     DWORD RunMonitor(EMonitor monitor) noexcept;
+    DWORD MonitorPass(const wchar_t* keyPath, bool catchUp) noexcept;
     void ReactToChange(const wchar_t* keyPath) noexcept;
 
     mutable Common::CSrwLock m_tableLock;

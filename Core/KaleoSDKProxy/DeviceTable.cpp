@@ -42,6 +42,13 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
     DWORD key = 0;
     if (!DeviceIdentity::MakeDeviceKey(path.c_str(), key))
         return ERROR_FUNCTION_FAILED;
+    {
+        // Most adds of a rescan meet a device already known: settle those
+        // before building a record. The insertion below decides for good.
+        CSrwLock::CScopedLock lock(m_tableLock);
+        if (m_records.count(key) != 0)
+            return ERROR_FUNCTION_FAILED;
+    }
     try
     {
         const DWORD pid = static_cast<DWORD>(DeviceIdentity::ParseProductId(path.c_str()));

@@ -11,6 +11,11 @@ using Common::CRegKey;
 
 DWORD CDeviceManagerNative::MonitorDeviceRegistry(const wchar_t* keyPath) noexcept
 {
+    return MonitorPass(keyPath, false);
+}
+
+DWORD CDeviceManagerNative::MonitorPass(const wchar_t* keyPath, bool catchUp) noexcept
+{
     CRegKey key;
     LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath ? keyPath : L"", 0, Common::KALEO_NOTIFY_ACCESS, key.Put());
     if (rc != ERROR_SUCCESS)
@@ -30,6 +35,10 @@ DWORD CDeviceManagerNative::MonitorDeviceRegistry(const wchar_t* keyPath) noexce
     const HANDLE waits[] = {changed.Get(), m_stopEvent.Get()};
     if (!waits[1])
         return ERROR_INVALID_HANDLE;
+    // Armed first, so nothing written from here on is missed; what the key
+    // holds already counts as a change.
+    if (catchUp)
+        ::SetEvent(changed.Get());
     const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (woke != WAIT_OBJECT_0 || Stopping())
         return ERROR_SUCCESS;

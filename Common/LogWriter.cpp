@@ -1,6 +1,8 @@
 // The log file writer; LogWriter.h explains how concurrent writers are kept
 // apart.
 #include "LogWriter.h"
+
+#include <new>
 #include "Registry.h"
 
 #include <cstdio>
@@ -387,6 +389,37 @@ void CLogWriter::WriteLine(const wchar_t* line, size_t chars)
     m_file.Reset(OpenLogFile(m_logPath.c_str()));
     if (m_file.IsValid())
         ::InterlockedExchange(&m_isOpen, 1);
+}
+
+void CLogBatch::Write(unsigned level, const wchar_t* sourceFile, int line, const wchar_t* format, ...) noexcept
+{
+    const DWORD lastError = ::GetLastError();
+    wchar_t text[kLogLineChars];
+    va_list args;
+    va_start(args, format);
+    const size_t chars = FormatLogLine(text, level, sourceFile, line, format, args);
+    va_end(args);
+    if (m_text.size() + chars > kLogBatchChars)
+        Flush();
+    try
+    {
+        m_text.append(text, chars);
+    }
+    catch (const std::bad_alloc&)
+    {
+        CLogWriter::GetInstance()->WriteLine(text, chars); // not lost, only not batched
+    }
+    ::SetLastError(lastError);
+}
+
+void CLogBatch::Flush() noexcept
+{
+    if (m_text.empty())
+        return;
+    const DWORD lastError = ::GetLastError();
+    CLogWriter::GetInstance()->WriteLine(m_text.data(), m_text.size());
+    m_text.clear();
+    ::SetLastError(lastError);
 }
 
 void CLogWriter::WriteToFile(const wchar_t* fileName, unsigned level, const wchar_t* sourceFile,

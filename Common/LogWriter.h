@@ -68,6 +68,7 @@ public:
     bool IsOpen() const;
 
 private:
+    friend class CLogBatch;
     void WriteLine(const wchar_t* line, size_t chars);
     void WriteToFileV(const wchar_t* fileName, unsigned level, const wchar_t* sourceFile, int line,
                       const wchar_t* format, va_list args);
@@ -78,6 +79,28 @@ private:
     volatile LONG m_isOpen = 0;             // fast path of Open(); set and cleared under m_lock
     CHandle m_file;
     std::wstring m_logPath;
+};
+
+// Lines one thread gathers and appends in one write (one lock, one flush)
+// when the batch is flushed or destroyed, for bursts such as a line per
+// device of a registry scan, where a flush per line would cost more than
+// the work the lines report. Each line is formatted, time included, when
+// it is added; a batch never holds more than kLogBatchChars.
+constexpr size_t kLogBatchChars = 64 * 1024;
+
+class CLogBatch
+{
+public:
+    CLogBatch() = default;
+    ~CLogBatch() { Flush(); }
+    CLogBatch(const CLogBatch&) = delete;
+    CLogBatch& operator=(const CLogBatch&) = delete;
+
+    void Write(unsigned level, const wchar_t* sourceFile, int line, const wchar_t* format, ...) noexcept;
+    void Flush() noexcept;
+
+private:
+    std::wstring m_text;
 };
 
 // Log file name for an executable path: spaces dropped, file part kept, ".log"
@@ -95,3 +118,4 @@ size_t FormatLogLine(wchar_t* out, unsigned level, const wchar_t* sourceFile, in
 #define KALEO_WIDEN(x) KALEO_WIDEN2(x)
 #define KLOG(level, ...) \
     ::Common::CLogWriter::GetInstance()->Write((level), KALEO_WIDEN(__FILE__), __LINE__, __VA_ARGS__)
+#define KLOG_BATCH(batch, level, ...) (batch).Write((level), KALEO_WIDEN(__FILE__), __LINE__, __VA_ARGS__)

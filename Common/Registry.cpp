@@ -127,10 +127,14 @@ DWORD RegEnumSubkeyNames(const std::wstring& keyPath, std::vector<std::wstring>&
     CRegKey key;
     if (OpenKey(keyPath, KALEO_READ_ACCESS, key) != ERROR_SUCCESS)
         return ERROR_FUNCTION_FAILED;
+    return EnumSubkeyNames(key.Get(), names);
+}
 
+DWORD EnumSubkeyNames(HKEY key, std::vector<std::wstring>& names) noexcept
+{
     DWORD count = 0;
     DWORD longest = 0;
-    if (::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr,
+    if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr,
                            nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return ERROR_FUNCTION_FAILED;
     if (count == 0)
@@ -148,7 +152,7 @@ DWORD RegEnumSubkeyNames(const std::wstring& keyPath, std::vector<std::wstring>&
         for (DWORD index = 0; index < count; ++index)
         {
             DWORD length = nameChars;
-            const LONG rc = ::RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+            const LONG rc = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
             if (rc == ERROR_NO_MORE_ITEMS)
                 break; // keys removed meanwhile
             if (rc != ERROR_SUCCESS || length >= nameChars)

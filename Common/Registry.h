@@ -58,5 +58,8 @@ DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept;
 // The same names as a list, for names that may hold a ",". Same results;
 // `names` is replaced only on 0.
 DWORD RegEnumSubkeyNames(const std::wstring& keyPath, std::vector<std::wstring>& names) noexcept;
+// The same on a key already open (with KEY_ENUMERATE_SUB_KEYS and
+// KEY_QUERY_VALUE).
+DWORD EnumSubkeyNames(HKEY key, std::vector<std::wstring>& names) noexcept;
 
 } // namespace Common

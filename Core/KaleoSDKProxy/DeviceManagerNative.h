@@ -11,6 +11,7 @@
 #include "DeviceRecord.h"
 #include "Handles.h"
 #include "Locks.h"
+#include "LogWriter.h"
 
 using DeviceTable = std::unordered_map<DWORD, DeviceRecord>;
 
@@ -69,11 +70,18 @@ public:
 private:
     enum class EMonitor { Devices, Hid, Usb };
 
-    DWORD AddDevice(const std::wstring& path, const std::wstring& containerId,
-                    const CCatalogSnapshot& catalog) noexcept;
+    // One scan: the catalogue read once, and the lines of its additions
+    // written together when it ends.
+    struct CScan
+    {
+        const CCatalogSnapshot& catalog;
+        Common::CLogBatch log;
+    };
+
+    DWORD AddDevice(const std::wstring& path, const std::wstring& containerId, CScan& scan) noexcept;
     bool BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
                      const CCatalogSnapshot& catalog, DeviceRecord& record) const;
-    int AddFromBus(const std::wstring& bus, const CCatalogSnapshot& catalog);
+    int AddFromBus(const std::wstring& bus, CScan& scan);
 
     bool Stopping() const noexcept { return m_stopFlag != 0; }
     Common::CHandle& MonitorHandle(EMonitor monitor) noexcept;

@@ -40,6 +40,24 @@ std::wstring ReadText(const std::wstring& keyPath, const wchar_t* value, const w
     return text;
 }
 
+// "ContainerId" of an instance key; empty when missing, logged and empty
+// when it is of the wrong type or too long.
+std::wstring ReadContainerId(HKEY hardware, const std::wstring& instance, const std::wstring& busKey)
+{
+    std::wstring text;
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(hardware, instance.c_str(), 0, Common::KALEO_QUERY_ACCESS, key.Put()) != ERROR_SUCCESS)
+        return text;
+    const DWORD rc = Common::ReadStringValue(key.Get(), DeviceSources::CONTAINER_ID_VALUE, text);
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+    {
+        KLOG(Common::LOG_WARN, L"%s | %s of %s\\...\\%s cannot be used | error = %d", L"CDeviceManagerNative::EnumerateBus",
+             DeviceSources::CONTAINER_ID_VALUE, busKey.c_str(), instance.c_str(), static_cast<int>(rc));
+        text.clear();
+    }
+    return text;
+}
+
 DWORD ReadNumber(const std::wstring& keyPath, const wchar_t* value)
 {
     DWORD number = 0;
@@ -57,7 +75,8 @@ int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
         return 0;
     try
     {
-        return AddFromBus(bus, *catalog);
+        CScan scan{*catalog, {}};
+        return AddFromBus(bus, scan);
     }
     catch (const std::bad_alloc&)
     {
@@ -65,23 +84,34 @@ int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
     }
 }
 
-int CDeviceManagerNative::AddFromBus(const std::wstring& bus, const CCatalogSnapshot& catalog)
+int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
 {
+    // Each key is opened once, relative to its parent: a scan of many
+    // devices then costs what listing them costs.
     const std::wstring busKey = SubKey(DeviceSources::DEVICES_KEY, bus);
+    Common::CRegKey busHandle;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, busKey.c_str(), 0, Common::KALEO_READ_ACCESS, busHandle.Put()) !=
+        ERROR_SUCCESS)
+        return 0;
+    std::vector<std::wstring> hardwareIds;
+    Common::EnumSubkeyNames(busHandle.Get(), hardwareIds);
     int added = 0;
-    for (const auto& hardware : Subkeys(busKey))
+    for (const auto& hardware : hardwareIds)
     {
-        const std::wstring hardwareKey = SubKey(busKey, hardware);
-        for (const auto& instance : Subkeys(hardwareKey))
+        Common::CRegKey hardwareHandle;
+        if (::RegOpenKeyExW(busHandle.Get(), hardware.c_str(), 0, Common::KALEO_READ_ACCESS, hardwareHandle.Put()) !=
+            ERROR_SUCCESS)
+            continue;
+        std::vector<std::wstring> instances;
+        Common::EnumSubkeyNames(hardwareHandle.Get(), instances);
+        for (const auto& instance : instances)
         {
             // A stopping manager leaves the rest of a long scan undone.
             if (Stopping())
                 return added;
             const std::wstring path = DeviceIdentity::MakeBusDevicePath(bus, hardware, instance);
-            const std::wstring containerId = ReadText(SubKey(hardwareKey, instance),
-                                                      DeviceSources::CONTAINER_ID_VALUE,
-                                                      L"CDeviceManagerNative::EnumerateBus");
-            if (AddDevice(path, containerId, catalog) == ERROR_SUCCESS)
+            const std::wstring containerId = ReadContainerId(hardwareHandle.Get(), instance, busKey);
+            if (AddDevice(path, containerId, scan) == ERROR_SUCCESS)
                 ++added;
         }
     }
@@ -95,6 +125,7 @@ int CDeviceManagerNative::AddSmartLightingDevices() noexcept
         const auto catalog = m_catalog.Current();
         if (!catalog)
             return 0;
+        CScan scan{*catalog, {}};
         const std::wstring key = SubKey(DeviceSources::SMART_LIGHTING_KEY, DeviceSources::PHILIPS_HUE_NAME);
         const wchar_t* caller = L"CDeviceManagerNative::AddSmartLightingDevices";
         if (ReadText(key, DeviceSources::HUE_PATH_VALUE, caller).empty())
@@ -102,7 +133,7 @@ int CDeviceManagerNative::AddSmartLightingDevices() noexcept
         const std::wstring bulbs = ReadText(key, DeviceSources::HUE_BULBS_VALUE, caller);
         int added = 0;
         for (LONG bulb : DeviceIdentity::ParseBulbList(bulbs))
-            if (AddDevice(DeviceIdentity::MakeHueBulbPath(bulb), std::wstring(), *catalog) == ERROR_SUCCESS)
+            if (AddDevice(DeviceIdentity::MakeHueBulbPath(bulb), std::wstring(), scan) == ERROR_SUCCESS)
                 ++added;
         return added;
     }
@@ -125,6 +156,7 @@ int CDeviceManagerNative::AddBroadcastDevices() noexcept
         const auto catalog = m_catalog.Current();
         if (!catalog)
             return 0;
+        CScan scan{*catalog, {}};
         int added = 0;
         for (const auto& app : Subkeys(DeviceSources::BROADCAST_APPS_KEY))
         {
@@ -135,11 +167,11 @@ int CDeviceManagerNative::AddBroadcastDevices() noexcept
             const DWORD supported = ReadNumber(key, DeviceSources::BROADCAST_SUPPORTED_VALUE);
             if ((supported & DeviceSources::BROADCAST_SUPPORTS_770) &&
                 AddDevice(DeviceIdentity::MakeBroadcastPath(DeviceSources::PID_BROADCAST_770, index), std::wstring(),
-                          *catalog) == ERROR_SUCCESS)
+                          scan) == ERROR_SUCCESS)
                 ++added;
             if ((supported & DeviceSources::BROADCAST_SUPPORTS_818) &&
                 AddDevice(DeviceIdentity::MakeBroadcastPath(DeviceSources::PID_BROADCAST_818, index), std::wstring(),
-                          *catalog) == ERROR_SUCCESS)
+                          scan) == ERROR_SUCCESS)
                 ++added;
         }
         return added;
@@ -157,6 +189,7 @@ int CDeviceManagerNative::AddIoTDevices() noexcept
         const auto catalog = m_catalog.Current();
         if (!catalog)
             return 0;
+        CScan scan{*catalog, {}};
         int added = 0;
         for (const auto& product : Subkeys(DeviceSources::IOT_KEY))
         {
@@ -164,7 +197,7 @@ int CDeviceManagerNative::AddIoTDevices() noexcept
             {
                 std::wstring path;
                 DeviceIdentity::MakeIoTDevicePath(product, id, path);
-                if (AddDevice(path, std::wstring(), *catalog) == ERROR_SUCCESS)
+                if (AddDevice(path, std::wstring(), scan) == ERROR_SUCCESS)
                     ++added;
             }
         }

@@ -31,12 +31,15 @@ bool CDeviceManagerNative::BuildRecord(const std::wstring& path, const std::wstr
 DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstring& containerId) noexcept
 {
     const auto catalog = m_catalog.Current();
-    return catalog ? AddDevice(path, containerId, *catalog) : ERROR_FUNCTION_FAILED;
+    if (!catalog)
+        return ERROR_FUNCTION_FAILED;
+    CScan scan{*catalog, {}};
+    return AddDevice(path, containerId, scan);
 }
 
-DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstring& containerId,
-                                      const CCatalogSnapshot& catalog) noexcept
+DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstring& containerId, CScan& scan) noexcept
 {
+    const CCatalogSnapshot& catalog = scan.catalog;
     if (catalog.status != ERROR_SUCCESS)
         return ERROR_FUNCTION_FAILED;
     DWORD key = 0;
@@ -62,7 +65,7 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
             if (!m_records.emplace(key, record).second)
                 return ERROR_FUNCTION_FAILED;
         }
-        KLOG(Common::LOG_INFO, L"%s | SUCCESS | %s %s", L"CDeviceManagerNative::AddDevice", record.devicePath.c_str(),
+        KLOG_BATCH(scan.log, Common::LOG_INFO, L"%s | SUCCESS | %s %s", L"CDeviceManagerNative::AddDevice", record.devicePath.c_str(),
              record.containerId.c_str());
         return ERROR_SUCCESS;
     }

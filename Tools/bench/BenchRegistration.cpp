@@ -32,26 +32,17 @@
 #include "Registry.h"
 #include "RequestChannel.h"
 #include "SharedSection.h"
+#include "BenchSupport.h"
 
 using namespace Common;
 using namespace AppRequests;
+using namespace BenchSupport;
 
 namespace
 {
 constexpr DWORD kBlockSize = sizeof(_REGISTERDATATYPE);
 constexpr DWORD kStepTimeoutMs = 10000;
 
-double NowMs()
-{
-    static const double s_msPerTick = [] {
-        LARGE_INTEGER frequency{};
-        ::QueryPerformanceFrequency(&frequency);
-        return 1000.0 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER now{};
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * s_msPerTick;
-}
 
 std::wstring ExeFolder()
 {
@@ -60,147 +51,6 @@ std::wstring ExeFolder()
     std::wstring folder = path;
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
-
-// ---------------------------------------------------------------------------
-// The SDK's registry root, saved and put back exactly.
-
-class CRegistryRootBackup
-{
-public:
-    CRegistryRootBackup()
-    {
-        CRegKey key;
-        m_existed = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_ROOT_KEY, 0, KALEO_READ_ACCESS | KEY_QUERY_VALUE,
-                                    key.Put()) == ERROR_SUCCESS;
-        if (m_existed)
-            Capture(key.Get(), L"");
-    }
-    ~CRegistryRootBackup()
-    {
-        DeleteRoot();
-        for (const CKey& saved : m_keys)
-        {
-            const std::wstring path = saved.relPath.empty() ? std::wstring(KALEO_ROOT_KEY)
-                                                            : std::wstring(KALEO_ROOT_KEY) + L"\\" + saved.relPath;
-            CRegKey key;
-            if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KALEO_ALL_ACCESS, nullptr,
-                                  key.Put(), nullptr) != ERROR_SUCCESS)
-                continue;
-            for (const CValue& value : saved.values)
-                ::RegSetValueExW(key.Get(), value.name.c_str(), 0, value.type,
-                                 value.data.empty() ? nullptr : value.data.data(),
-                                 static_cast<DWORD>(value.data.size()));
-        }
-    }
-    CRegistryRootBackup(const CRegistryRootBackup&) = delete;
-    CRegistryRootBackup& operator=(const CRegistryRootBackup&) = delete;
-
-    static void DeleteRoot()
-    {
-        CRegKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_ROOT_KEY, 0, KALEO_ALL_ACCESS, key.Put()) != ERROR_SUCCESS)
-            return;
-        ::RegDeleteTreeW(key.Get(), nullptr);
-        key.Reset();
-        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, KALEO_ROOT_KEY, KEY_WOW64_32KEY, 0);
-    }
-
-private:
-    struct CValue
-    {
-        std::wstring name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    struct CKey
-    {
-        std::wstring relPath;
-        std::vector<CValue> values;
-    };
-
-    void Capture(HKEY key, const std::wstring& relPath)
-    {
-        CKey saved{relPath, {}};
-        std::vector<wchar_t> name(16384);
-        for (DWORD i = 0;; ++i)
-        {
-            DWORD nameChars = static_cast<DWORD>(name.size());
-            DWORD type = 0;
-            DWORD size = 0;
-            if (::RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-                break;
-            CValue value{std::wstring(name.data(), nameChars), type, std::vector<BYTE>(size)};
-            nameChars = static_cast<DWORD>(name.size());
-            if (::RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, size ? value.data.data() : nullptr,
-                                &size) == ERROR_SUCCESS)
-            {
-                value.data.resize(size);
-                saved.values.push_back(std::move(value));
-            }
-        }
-        m_keys.push_back(std::move(saved));
-        for (DWORD i = 0;; ++i)
-        {
-            wchar_t child[256];
-            DWORD childChars = 256;
-            if (::RegEnumKeyExW(key, i, child, &childChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            CRegKey sub;
-            if (::RegOpenKeyExW(key, child, 0, KALEO_READ_ACCESS | KEY_QUERY_VALUE, sub.Put()) == ERROR_SUCCESS)
-                Capture(sub.Get(), relPath.empty() ? std::wstring(child) : relPath + L"\\" + child);
-        }
-    }
-
-    bool m_existed = false;
-    std::vector<CKey> m_keys;
-};
-
-// A fresh install folder with Logs and bin; removed afterwards.
-class CTempInstall
-{
-public:
-    CTempInstall()
-    {
-        wchar_t temp[MAX_PATH] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        m_path = std::wstring(temp) + L"kaleo-bench-" + std::to_wstring(::GetCurrentProcessId());
-        ::CreateDirectoryW(m_path.c_str(), nullptr);
-        ::CreateDirectoryW((m_path + L"\\Logs").c_str(), nullptr);
-        ::CreateDirectoryW((m_path + L"\\bin").c_str(), nullptr);
-    }
-    ~CTempInstall()
-    {
-        CLogWriter::GetInstance()->Reset();  // closes the log so the folder can go
-        RemoveTree(m_path);
-    }
-    CTempInstall(const CTempInstall&) = delete;
-    CTempInstall& operator=(const CTempInstall&) = delete;
-    const std::wstring& Path() const { return m_path; }
-
-private:
-    static void RemoveTree(const std::wstring& path)
-    {
-        WIN32_FIND_DATAW data{};
-        const HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE)
-        {
-            do
-            {
-                const std::wstring name = data.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                const std::wstring child = path + L"\\" + name;
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(child);
-                else
-                    ::DeleteFileW(child.c_str());
-            } while (::FindNextFileW(find, &data));
-            ::FindClose(find);
-        }
-        ::RemoveDirectoryW(path.c_str());
-    }
-    std::wstring m_path;
-};
 
 // ---------------------------------------------------------------------------
 

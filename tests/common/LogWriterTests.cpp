@@ -359,6 +359,34 @@ TEST_F(LogLineForm, LinesAppendToExistingFile)
     EXPECT_EQ(L"old line", lines[0]);
 }
 
+TEST_F(LogLineForm, BatchAppearsWholeInOrderOnFlushAndNeverGrowsPastItsBound)
+{
+    Common::CLogWriter::GetInstance()->Write(Common::LOG_INFO, L"x.cpp", 1, L"before");
+    std::vector<std::wstring> lines;
+    {
+        Common::CLogBatch batch;
+        for (int i = 0; i < 3; ++i)
+            batch.Write(Common::LOG_INFO, L"x.cpp", 1, L"line %d", i);
+        EXPECT_EQ(1u, ReadLines(LogFile()).size()); // held until flushed
+        batch.Flush();
+        lines = ReadLines(LogFile());
+        ASSERT_EQ(4u, lines.size());
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NE(std::wstring::npos, lines[1 + i].find(L",INFO,,line " + std::to_wstring(i)));
+
+        // A burst larger than the bound goes out in parts, each line whole.
+        const std::wstring long_(200, L'x');
+        const size_t burst = 2 * Common::kLogBatchChars / 200;
+        for (size_t i = 0; i < burst; ++i)
+            batch.Write(Common::LOG_INFO, L"x.cpp", 1, L"%s", long_.c_str());
+        EXPECT_GT(ReadLines(LogFile()).size(), 4u);
+        EXPECT_LT(ReadLines(LogFile()).size(), 4u + burst);
+    }
+    lines = ReadLines(LogFile()); // the rest on destruction
+    ASSERT_EQ(4u + 2 * Common::kLogBatchChars / 200, lines.size());
+    EXPECT_NE(std::wstring::npos, lines.back().find(std::wstring(200, L'x')));
+}
+
 TEST_F(LogLineForm, WriteKeepsCallersLastError)
 {
     CLogWriter w;

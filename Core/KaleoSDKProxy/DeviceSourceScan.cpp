@@ -147,8 +147,9 @@ int CDeviceManagerNative::AddBroadcastDevices() noexcept
 {
     {
         // Applications are published only while the broadcast service runs.
+        // A mutex this process may not open still shows that it runs.
         Common::CHandle presence(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, DeviceSources::BROADCAST_PRESENCE_MUTEX));
-        if (!presence)
+        if (!presence && ::GetLastError() != ERROR_ACCESS_DENIED)
             return 0;
     }
     try

@@ -13,12 +13,13 @@ CKaleoSDKNative* volatile g_instance = nullptr;
 
 CKaleoSDKNative::CKaleoSDKNative()
 {
-    g_instance = this;
     m_deviceManager = std::make_unique<CDeviceManagerNative>();
     DWORD debug = 0;
     if (Common::RegGetDword(DeviceSources::DEVICES_KEY, DeviceSources::DEBUG_PROXY_VALUE, debug) == ERROR_SUCCESS)
         m_debugProxy = debug;
     m_enabled = 1;
+    // Published last: a constructor that throws leaves no pointer behind.
+    g_instance = this;
 }
 
 CKaleoSDKNative::~CKaleoSDKNative()

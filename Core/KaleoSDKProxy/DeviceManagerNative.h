@@ -82,6 +82,9 @@ private:
     bool BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
                      const CCatalogSnapshot& catalog, DeviceRecord& record) const;
     int AddFromBus(const std::wstring& bus, CScan& scan);
+    // Runs one scan over the current catalogue; 0 when there is none.
+    template <typename Body>
+    int Scan(Body body) noexcept;
 
     bool Stopping() const noexcept { return m_stopFlag != 0; }
     Common::CHandle& MonitorHandle(EMonitor monitor) noexcept;

@@ -68,15 +68,16 @@ DWORD ReadNumber(const std::wstring& keyPath, const wchar_t* value)
 
 } // namespace
 
-int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
+template <typename Body>
+int CDeviceManagerNative::Scan(Body body) noexcept
 {
-    const auto catalog = m_catalog.Current();
-    if (!catalog || !bus)
-        return 0;
     try
     {
+        const auto catalog = m_catalog.Current();
+        if (!catalog)
+            return 0;
         CScan scan{*catalog, {}};
-        return AddFromBus(bus, scan);
+        return body(scan);
     }
     catch (const std::bad_alloc&)
     {
@@ -84,6 +85,12 @@ int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
     }
 }
 
+int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
+{
+    if (!bus)
+        return 0;
+    return Scan([&](CScan& scan) { return AddFromBus(bus, scan); });
+}
 int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
 {
     // Each key is opened once, relative to its parent: a scan of many
@@ -120,12 +127,7 @@ int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
 
 int CDeviceManagerNative::AddSmartLightingDevices() noexcept
 {
-    try
-    {
-        const auto catalog = m_catalog.Current();
-        if (!catalog)
-            return 0;
-        CScan scan{*catalog, {}};
+    return Scan([&](CScan& scan) {
         const std::wstring key = SubKey(DeviceSources::SMART_LIGHTING_KEY, DeviceSources::PHILIPS_HUE_NAME);
         const wchar_t* caller = L"CDeviceManagerNative::AddSmartLightingDevices";
         if (ReadText(key, DeviceSources::HUE_PATH_VALUE, caller).empty())
@@ -136,11 +138,7 @@ int CDeviceManagerNative::AddSmartLightingDevices() noexcept
             if (AddDevice(DeviceIdentity::MakeHueBulbPath(bulb), std::wstring(), scan) == ERROR_SUCCESS)
                 ++added;
         return added;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return 0;
-    }
+    });
 }
 
 int CDeviceManagerNative::AddBroadcastDevices() noexcept
@@ -152,12 +150,7 @@ int CDeviceManagerNative::AddBroadcastDevices() noexcept
         if (!presence && ::GetLastError() != ERROR_ACCESS_DENIED)
             return 0;
     }
-    try
-    {
-        const auto catalog = m_catalog.Current();
-        if (!catalog)
-            return 0;
-        CScan scan{*catalog, {}};
+    return Scan([&](CScan& scan) {
         int added = 0;
         for (const auto& app : Subkeys(DeviceSources::BROADCAST_APPS_KEY))
         {
@@ -176,21 +169,12 @@ int CDeviceManagerNative::AddBroadcastDevices() noexcept
                 ++added;
         }
         return added;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return 0;
-    }
+    });
 }
 
 int CDeviceManagerNative::AddIoTDevices() noexcept
 {
-    try
-    {
-        const auto catalog = m_catalog.Current();
-        if (!catalog)
-            return 0;
-        CScan scan{*catalog, {}};
+    return Scan([&](CScan& scan) {
         int added = 0;
         for (const auto& product : Subkeys(DeviceSources::IOT_KEY))
         {
@@ -203,9 +187,5 @@ int CDeviceManagerNative::AddIoTDevices() noexcept
             }
         }
         return added;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return 0;
-    }
+    });
 }

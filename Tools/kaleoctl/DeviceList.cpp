@@ -36,14 +36,14 @@ void Line(const wchar_t* label, const std::wstring& text)
 std::vector<std::wstring> Section(const wchar_t* title, const std::wstring& keyPath)
 {
     std::vector<std::wstring> names;
-    const DWORD rc = RegEnumSubkeyNames(keyPath, names);
-    CRegKey key;
-    const bool exists =
-        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KALEO_READ_ACCESS, key.Put()) == ERROR_SUCCESS;
-    Console::Print(L"\n%s  HKLM\\%s%s\n", title, keyPath.c_str(),
-                   rc == ERROR_SUCCESS ? L""
-                   : exists            ? L"  (no entries)"
-                                       : L"  (key missing)");
+    const wchar_t* note = L"";
+    if (RegEnumSubkeyNames(keyPath, names) != ERROR_SUCCESS)
+    {
+        CRegKey key;
+        const LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KALEO_READ_ACCESS, key.Put());
+        note = rc == ERROR_SUCCESS ? L"  (no entries)" : L"  (key missing)";
+    }
+    Console::Print(L"\n%s  HKLM\\%s%s\n", title, keyPath.c_str(), note);
     return names;
 }
 
@@ -80,8 +80,7 @@ void PrintDevice(const std::wstring& title, const CDeviceView& view, const std::
 {
     Console::Print(L"  %s\n", title.c_str());
     Line(L"path", view.path.empty() ? L"(none)" : view.path);
-    Line(L"pid", view.productId < 0 ? L"(none)"
-                                    : Console::Format(L"0x%04lX (%ld)", view.productId, view.productId));
+    Line(L"pid", view.productId < 0 ? L"(none)" : Console::Format(L"0x%04lX (%ld)", view.productId, view.productId));
     Line(L"key", view.bKey ? Console::Format(L"0x%08lX (%lu)", view.dwKey, view.dwKey)
                            : std::wstring(L"(none: the path gives no key)"));
     Line(L"object", view.objectName.empty() ? std::wstring(L"(none)")
@@ -127,28 +126,30 @@ std::wstring DescribeHue(const std::wstring& key, std::vector<LONG>& bulbs)
 {
     std::wstring path;
     const DWORD pathRc = ReadText(key, DeviceSources::HUE_PATH_VALUE, path);
-    std::wstring excluded;
-    if (pathRc == ERROR_SUCCESS && !path.empty())
-        Console::Print(L"  Path       \"%s\" (paired)\n", path.c_str());
+    const bool paired = pathRc == ERROR_SUCCESS && !path.empty();
+    std::wstring shown;
+    if (pathRc == ERROR_SUCCESS)
+        shown = L"\"" + path + (paired ? L"\" (paired)" : L"\" (not paired)");
+    else if (pathRc == ERROR_FILE_NOT_FOUND)
+        shown = L"(missing: not paired)";
     else
-    {
-        excluded = L"the Hue bridge is not paired (Path empty)";
-        Console::Print(L"  Path       %s\n", pathRc == ERROR_SUCCESS       ? L"\"\" (not paired)"
-                                             : pathRc == ERROR_FILE_NOT_FOUND ? L"(missing: not paired)"
-                                                                             : Unreadable(pathRc, L"not paired").c_str());
-    }
+        shown = Unreadable(pathRc, L"not paired");
+    Console::Print(L"  Path       %s\n", shown.c_str());
+
     std::wstring list;
     const DWORD listRc = ReadText(key, DeviceSources::HUE_BULBS_VALUE, list);
     if (listRc == ERROR_SUCCESS)
     {
         bulbs = DeviceIdentity::ParseBulbList(list);
-        Console::Print(L"  bulbsId    \"%s\" -> %u bulb(s) read: %s\n", list.c_str(),
-                       static_cast<unsigned>(bulbs.size()), DeviceIdentity::FormatBulbList(bulbs).c_str());
+        shown = Console::Format(L"\"%s\" -> %u bulb(s) read: %s", list.c_str(), static_cast<unsigned>(bulbs.size()),
+                                DeviceIdentity::FormatBulbList(bulbs).c_str());
     }
+    else if (listRc == ERROR_FILE_NOT_FOUND)
+        shown = L"(missing: no bulbs)";
     else
-        Console::Print(L"  bulbsId    %s\n", listRc == ERROR_FILE_NOT_FOUND ? L"(missing: no bulbs)"
-                                                                         : Unreadable(listRc, L"no bulbs").c_str());
-    return excluded;
+        shown = Unreadable(listRc, L"no bulbs");
+    Console::Print(L"  bulbsId    %s\n", shown.c_str());
+    return paired ? std::wstring() : std::wstring(L"the Hue bridge is not paired (Path empty)");
 }
 
 void ListHue(CProxyView& proxy)
@@ -208,8 +209,8 @@ const CBroadcastKind kBroadcastKinds[] = {
 void ListApplication(CProxyView& proxy, const std::wstring& name, bool running)
 {
     CRegKey key;
-    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(DeviceSources::BROADCAST_APPS_KEY, name).c_str(), 0,
-                    KALEO_READ_ACCESS, key.Put());
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(DeviceSources::BROADCAST_APPS_KEY, name).c_str(), 0, KALEO_READ_ACCESS,
+                    key.Put());
     std::wstring pidText, indexText, supportedText;
     const DWORD pid = ReadNumber(key.Get(), DeviceSources::BROADCAST_PID_VALUE, pidText);
     const LONG index = static_cast<LONG>(ReadNumber(key.Get(), DeviceSources::BROADCAST_INDEX_VALUE, indexText));
@@ -228,8 +229,8 @@ void ListApplication(CProxyView& proxy, const std::wstring& name, bool running)
         if (!(supported & kind.bit))
             continue;
         any = true;
-        const std::wstring title = Console::Format(L"%s: pid %lu device (DeviceSupported 0x%02lX)", name.c_str(),
-                                                   kind.pid, kind.bit);
+        const std::wstring title =
+            Console::Format(L"%s: pid %lu device (DeviceSupported 0x%02lX)", name.c_str(), kind.pid, kind.bit);
         PrintDevice(title,
                     proxy.Derive(DeviceIdentity::MakeBroadcastPath(kind.pid, index),
                                  Console::Format(L"broadcast %s (pid %lu)", name.c_str(), kind.pid), excluded),

@@ -112,8 +112,7 @@ bool TakeValues(CArgs& args, const CSource& source, CValues& values)
             return false;
         }
         return true;
-    case ESourceKind::Broadcast:
-    {
+    case ESourceKind::Broadcast: {
         // All three, so that no value is left over from an earlier publish.
         const bool pid = TakeNumber(args, L"--pid", false, values.dwPid);
         const bool index = TakeNumber(args, L"--index", true, values.dwIndex);
@@ -289,8 +288,7 @@ int Unpublish(CArgs& args)
     std::wstring outer;
     std::wstring inner;
     if (!TakeName(args, source->outerOption, true, outer) ||
-        (source->innerOption && !TakeName(args, source->innerOption, false, inner)) ||
-        !NoMoreArgs(args, L"unpublish"))
+        (source->innerOption && !TakeName(args, source->innerOption, false, inner)) || !NoMoreArgs(args, L"unpublish"))
         return 2;
 
     const std::wstring outerPath = SubKey(source->key, outer);

@@ -15,13 +15,13 @@ namespace Devices
 
 struct CDeviceView
 {
-    std::wstring path;        // as the source builds it
-    LONG productId = -1;      // -1: the path names none
+    std::wstring path;   // as the source builds it
+    LONG productId = -1; // -1: the path names none
     bool bKey = false;
     DWORD dwKey = 0;
-    std::wstring objectName;  // the device mutex is "Global\" + this
+    std::wstring objectName; // the device mutex is "Global\" + this
     std::wstring pipeName;
-    std::wstring pluginPath;  // empty without a catalogue entry
+    std::wstring pluginPath; // empty without a catalogue entry
     GUID containerGuid = {};
     std::wstring skipReasons; // empty: the proxy adds the device
 };

@@ -12,12 +12,17 @@ using namespace Common;
 
 namespace
 {
-// Catalogue of the device plug-ins shipped in bin.
+// Catalogue of the device plug-ins shipped in bin. The broadcast entry
+// comes first: the proxy serves broadcast applications (pids 770 and 818)
+// with the first entry, whatever its pid.
 const char kCatalogue[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
     "<devices>\r\n"
+    "  <device pid=\"0x0302\" file=\"KaleoConnectPlugin.dll\" name=\"Broadcast applications\"/>\r\n"
     "  <device pid=\"0x0301\" file=\"KaleoHuePlugin.dll\" name=\"Philips Hue bridge\"/>\r\n"
     "  <device pid=\"0x0401\" file=\"KaleoIoTPlugin.dll\" name=\"IoT light\"/>\r\n"
+    "  <device pid=\"0x0084\" file=\"KaleoKeyboardPlugin.dll\" name=\"HID keyboard\"/>\r\n"
+    "  <device pid=\"0x0090\" file=\"KaleoMousePlugin.dll\" name=\"USB mouse\"/>\r\n"
     "</devices>\r\n";
 
 std::wstring DefaultInstallPath()

@@ -23,6 +23,8 @@ const CCommand kCommands[] = {
     {L"table", CmdTable, L"table [--watch]           print the shared app table"},
     {L"apps", CmdApps, L"apps                      app records, priority list and who owns the lighting"},
     {L"device", CmdDevice, L"device [--models] [--count N]   act as the device side: decode effect records"},
+    {L"devices", CmdDevices,
+     L"devices publish|unpublish|hue|broadcast-service|list ...   publish devices for the proxy, show what it derives"},
     {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
 };
 

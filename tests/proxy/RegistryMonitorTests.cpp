@@ -49,8 +49,17 @@ TEST_F(DeviceMonitors, FirstDevicePublishedLaterIsAddedAndStartsItsMonitor)
     EXPECT_TRUE(manager.HasDevicesThread());
     EXPECT_FALSE(manager.HasHidThread());
 
-    m_registry.PublishKeyboard(0x3001);
+    // The first device comes from another process: the 32-bit publisher.
+    const std::wstring kaleoctl = TestEnv::PeerBinDir() + L"\\kaleoctl.exe";
+    ASSERT_TRUE(TestEnv::FileExists(kaleoctl));
+    std::string output;
+    ASSERT_EQ(0u, TestEnv::RunProcess(kaleoctl,
+                                      L"devices publish hid --hardware VID_2F1A&PID_0084&MI_00 "
+                                      L"--instance 7&3001&0&0000 --container {C0}",
+                                      30000, &output))
+        << output;
     EXPECT_TRUE(TestEnv::WaitFor([&] { return manager.RecordCount() == 1 && manager.HasHidThread(); }, kAppearMs));
+    EXPECT_EQ(1u, manager.CopyRecords().count(0x3001));
 
     // Now the HID monitor reacts to the next one.
     m_registry.PublishKeyboard(0x3002);

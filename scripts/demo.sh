@@ -141,7 +141,49 @@ echo "the last-app records (headset 0x40510 type 10, then release 13 on the ring
 awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; print; next}
      found && / effect=13 / && ++n <= 15' "$RUN/device-clean.txt"
 
-step "15. Stop the host from another process"
+step "15. Publishers put a device of every source into the registry"
+cp "$OUT/build-x86_64/bin/VxKaleoSDKProxy64.dll" "$INSTALL/bin/"
+echo "copied VxKaleoSDKProxy64.dll (64-bit) into $INSTALL_WIN\\bin"
+ctl devices unpublish broadcast --name Ambience >/dev/null 2>&1 || true
+ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_00' --instance '7&2A0F4C5&0&0000' \
+  --container '{6F1D2C3B-0001-4000-8000-000000000001}'
+ctl devices publish usb --hardware 'VID_2F1A&PID_0090' --instance '5&1234ABCD&0&1' \
+  --container '{6F1D2C3B-0002-4000-8000-000000000002}'
+ctl devices hue --path 'C:\ProgramData\Vexel\hue-bridge.cfg' --bulbs 3,7
+ctl devices publish broadcast --name Ambience --pid 4242 --index 2 --supported 0x21
+ctl devices publish iot --product PID_0401 --id 0123456789ABCDEF
+wine "$INSTALL_WIN\\bin\\kaleoctl.exe" devices broadcast-service --seconds 300 </dev/null >"$RUN/broadcast.txt" 2>&1 &
+BROADCAST_PID=$!
+for _ in $(seq 1 100); do grep -q 'holding' "$RUN/broadcast.txt" 2>/dev/null && break; sleep 0.2; done
+tr -d '\r' <"$RUN/broadcast.txt"
+
+step "16. The Node.js host loads VxKaleoSDKProxy64 through koffi and calls Init"
+winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
+rm -f "$INSTALL/Logs/node.exe.log"
+NODE_PATH=$(winpath "$OUT/node/node_modules") wine "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/demo-devices.js")" \
+  "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" 8 </dev/null >"$RUN/node.txt" 2>&1 &
+NODE_PID=$!
+for _ in $(seq 1 150); do grep -q 'Init returned' "$RUN/node.txt" 2>/dev/null && break; sleep 0.2; done
+tr -d '\r' <"$RUN/node.txt"
+
+step "17. A second keyboard is published while the proxy runs: its monitor adds it"
+ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_01' --instance '7&2A0F4D0&0&0001' \
+  --container '{6F1D2C3B-0001-4000-8000-000000000001}'
+for _ in $(seq 1 20); do ctl log --file node.exe.log | grep -q '7&2A0F4D0' && break; sleep 0.3; done
+ctl log --file node.exe.log | grep -E 'Init \||Thread_Monitor|Changes in|AddDevice \| SUCCESS' || true
+
+step "18. The host calls UnInit: every record removed, every monitor ended"
+wait "$NODE_PID" || true
+tr -d '\r' <"$RUN/node.txt" | grep UnInit || true
+ctl log --file node.exe.log | grep -E 'UnInit|Cleanup|\| END' || true
+
+step "19. What the proxy derived for each device (key = the host's device handle)"
+ctl devices list
+ctl devices broadcast-service --stop
+wait "$BROADCAST_PID" 2>/dev/null || true
+ctl devices unpublish broadcast --name Ambience
+
+step "20. Stop the host from another process"
 ctl host stop
 wait "$HOST_PID" && rc=0 || rc=$?
 HOST_PID=

@@ -128,6 +128,9 @@ protected:
     // The catalogue as the installer writes it, in the fixture's install folder.
     void SetUp() override
     {
+        // Whatever an earlier demo or run left published goes for the test.
+        RegDeleteTreeW32(kDevices);
+        RegDeleteTreeW32(L"Software\\Vexel\\KaleoBroadcast");
         std::string output;
         ASSERT_EQ(0u, RunProcess(BinDir() + L"\\kaleoctl.exe", L"install --path \"" + m_install.InstallPath() + L"\"",
                                  30000, &output))

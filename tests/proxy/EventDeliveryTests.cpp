@@ -101,12 +101,12 @@ void Queue(DWORD handle, const char* seq, const std::string& tag)
     EV::QueueLightingEvent(handle, Lighting(handle, seq, tag));
 }
 
+// Committed private memory (Wine reports it only as PagefileUsage).
 SIZE_T PrivateBytes()
 {
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                           sizeof(counters));
-    return counters.PrivateUsage;
+    PROCESS_MEMORY_COUNTERS counters = {};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PagefileUsage;
 }
 
 class EventDelivery : public ::testing::Test

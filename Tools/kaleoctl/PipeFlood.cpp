@@ -78,8 +78,11 @@ DWORD Run(PipeCmd::CPipeClient& client, const CFloodPlan& plan, CFloodResult& re
             break;
         ++result.sent;
     }
+    // A paced flood that finished writes its last message a little before
+    // the end; its rate is over the whole time asked for.
     const LONGLONG stop = Now();
-    result.seconds = static_cast<double>((stop > end ? stop : end) - start) / frequency.QuadPart;
+    const LONGLONG until = status == ERROR_SUCCESS && stop < end ? end : stop;
+    result.seconds = static_cast<double>(until - start) / frequency.QuadPart;
     return status;
 }
 

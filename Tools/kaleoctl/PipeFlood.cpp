@@ -130,7 +130,8 @@ int Flood(CArgs& args, const CTarget& targetIn)
                         Describe(target).c_str());
     if (status != ERROR_SUCCESS)
     {
-        Console::Error(L"pipe flood: stopped after %s: %s\n", summary.c_str(), DescribePipeError(status).c_str());
+        // Written is not read: the pipe's buffer may hold the last ones.
+        Console::Error(L"pipe flood: %s; written before: %s\n", DescribePipeError(status).c_str(), summary.c_str());
         return 1;
     }
     Console::Print(L"flood: sent %s\n", summary.c_str());

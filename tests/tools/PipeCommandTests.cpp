@@ -253,7 +253,7 @@ TEST(PipeCommand, ConnectingWaitsForTheReaderWithinTheBound)
         {"no pipe", false, 0, 0, 1000, 1, 1000, 6000},
         {"no pipe, no waiting", false, 0, 0, 0, 1, 0, 5000},
         {"pipe appears within the wait", true, 1500, 0, 8000, 0, 1500, 8000},
-        {"pipe appears after the wait", true, 4000, 0, 300, 1, 300, 3900},
+        {"pipe appears after the wait", true, 6000, 0, 300, 1, 300, 5900},
         {"instance busy for a while", true, 0, 1500, 8000, 0, 1500, 8000},
     };
     for (const CCase& c : cases)

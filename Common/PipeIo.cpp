@@ -62,8 +62,15 @@ DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD
     CHandle event = NewIoEvent();
     if (!event)
         return ::GetLastError();
-    OVERLAPPED ov = {};
-    ov.hEvent = event.Get();
+    return ReadPipeMessage(pipe, buffer, size, bytes, timeoutMs, abortEvent, event.Get());
+}
+
+DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD timeoutMs,
+                      HANDLE abortEvent, HANDLE ioEvent)
+{
+    bytes = 0;
+    OVERLAPPED ov = {};  // ReadFile resets the event itself
+    ov.hEvent = ioEvent;
     const BOOL ok = ::ReadFile(pipe, buffer, size, nullptr, &ov);
     return FinishOverlapped(pipe, ov, ok, timeoutMs, abortEvent, bytes);
 }

@@ -13,6 +13,10 @@ namespace Common
 // after timeoutMs, ERROR_OPERATION_ABORTED when abortEvent (may be null) is set.
 DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD timeoutMs,
                       HANDLE abortEvent);
+// The same with the caller's manual-reset event for the I/O, for readers
+// that serve many messages and should not create an event per read.
+DWORD ReadPipeMessage(HANDLE pipe, void* buffer, DWORD size, DWORD& bytes, DWORD timeoutMs,
+                      HANDLE abortEvent, HANDLE ioEvent);
 
 // Writes one message, with the same time limit and abort rules.
 DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutMs,

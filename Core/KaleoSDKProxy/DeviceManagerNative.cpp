@@ -2,30 +2,13 @@
 
 #include "DeviceSources.h"
 #include "LogWriter.h"
+#include "ModulePin.h"
 
 using Common::CHandle;
 using Common::CSrwLock;
 
 namespace
 {
-
-// Each monitor holds a reference on the module whose code it runs, so the
-// host cannot unload the library under a running thread.
-HMODULE PinThisModule() noexcept
-{
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                         reinterpret_cast<LPCWSTR>(&PinThisModule), &module);
-    return module;
-}
-
-HMODULE ThisModule() noexcept
-{
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&PinThisModule), &module);
-    return module;
-}
 
 const wchar_t* MonitorName(int monitor) noexcept
 {
@@ -88,7 +71,7 @@ void CDeviceManagerNative::StartMonitor(EMonitor monitor) noexcept
     CHandle& thread = MonitorHandle(monitor);
     if (thread || Stopping() || !m_stopEvent)
         return;
-    HMODULE pin = PinThisModule();
+    HMODULE pin = ModulePin::Pin();
     thread.Reset(::CreateThread(nullptr, 0, bodies[static_cast<int>(monitor)], this, 0, nullptr));
     if (!thread)
     {
@@ -212,19 +195,19 @@ int CDeviceManagerNative::Stop() noexcept
 DWORD WINAPI CDeviceManagerNative::Thread_MonitorDevices(LPVOID manager)
 {
     const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Devices);
-    ::FreeLibraryAndExitThread(ThisModule(), rc);
+    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
 }
 
 DWORD WINAPI CDeviceManagerNative::Thread_MonitorHID(LPVOID manager)
 {
     const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Hid);
-    ::FreeLibraryAndExitThread(ThisModule(), rc);
+    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
 }
 
 DWORD WINAPI CDeviceManagerNative::Thread_MonitorUSB(LPVOID manager)
 {
     const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Usb);
-    ::FreeLibraryAndExitThread(ThisModule(), rc);
+    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
 }
 
 DWORD CDeviceManagerNative::RunMonitor(EMonitor monitor) noexcept

@@ -17,14 +17,18 @@ struct DeviceRecord
     std::wstring pipeName;    // the device's data pipe
     DWORD pid = 0;
 
-    // State of an attached device, shared by every copy of its record. Null
+    // State of an attached device, shared by every copy of its record and
+    // by the device's reader thread, which keeps it alive until it ends:
+    // a detach can erase the record while the reader still finishes. Null
     // in the device manager's table.
     struct _ATTACHMENT
     {
-        Common::CHandle readerThread;
-        Common::CHandle pipeHandle;
+        Common::CHandle readerThread;  // taken by the detach that waits for it
         Common::CHandle shutdownEvent; // manual reset; set to stop the reader
-        Common::CHandle deviceMutex;
+        Common::CHandle deviceMutex;   // "Global\" + objectName
+        // The pipe instance the reader serves. The reader owns and releases
+        // it once it has stopped reading; this copy is for the logs.
+        HANDLE volatile pipeHandle = nullptr;
         volatile LONG shutdownFlag = 0;
         volatile LONG enabled = 0;
     };

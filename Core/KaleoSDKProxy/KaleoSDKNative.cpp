@@ -4,6 +4,8 @@
 #include "LogWriter.h"
 #include "Registry.h"
 
+using Common::CSrwLock;
+
 namespace
 {
 
@@ -24,6 +26,25 @@ CKaleoSDKNative::CKaleoSDKNative()
 
 CKaleoSDKNative::~CKaleoSDKNative()
 {
+    // Normally Cleanup has detached everything. Devices still attached
+    // (an instance destroyed without Cleanup) have readers that use this
+    // object: stop them first.
+    std::unordered_map<DWORD, DeviceRecord> left;
+    {
+        CSrwLock::CScopedLock lock(m_lock);
+        left.swap(m_devices);
+    }
+    for (auto& entry : left)
+    {
+        CAttachment& attachment = *entry.second.attachment;
+        ::InterlockedExchange(&attachment.shutdownFlag, 1);
+        if (attachment.shutdownEvent)
+            ::SetEvent(attachment.shutdownEvent.Get());
+        if (attachment.readerThread)
+            ::WaitForSingleObject(attachment.readerThread.Get(), INFINITE);
+    }
+    for (Common::CHandle& thread : m_lingering)
+        ::WaitForSingleObject(thread.Get(), INFINITE);
     m_deviceManager.reset();
     if (g_instance == this)
         g_instance = nullptr;
@@ -34,10 +55,19 @@ CKaleoSDKNative* CKaleoSDKNative::Instance() noexcept
     return g_instance;
 }
 
-int CKaleoSDKNative::Cleanup() noexcept
+size_t CKaleoSDKNative::AttachedCount() const noexcept
 {
-    KLOG(Common::LOG_INFO, L"%s | START", L"CKaleoSDKNative::Cleanup");
-    const int result = m_deviceManager ? m_deviceManager->Stop() : 0;
-    KLOG(Common::LOG_INFO, L"%s | END | result = %d", L"CKaleoSDKNative::Cleanup", result);
-    return result;
+    CSrwLock::CScopedLock lock(m_lock);
+    return m_devices.size();
+}
+
+bool CKaleoSDKNative::IsAttached(int handle) const noexcept
+{
+    CSrwLock::CScopedLock lock(m_lock);
+    return m_devices.find(static_cast<DWORD>(handle)) != m_devices.end();
+}
+
+bool CKaleoSDKNative::HoldsHueMutex() const noexcept
+{
+    return m_hueMutex.IsValid();
 }

@@ -1,18 +1,31 @@
 #pragma once
-// The device side of the proxy: owns the device manager and, one per
-// process, is what the exports and the device threads reach.
+// The device side of the proxy: owns the device manager, attaches the
+// devices the host asks for (device mutex, shutdown event, reader thread on
+// the device's data pipe) and detaches them again. One per process; the
+// exports and the reader threads reach it through Instance().
 #include <windows.h>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "DeviceManagerNative.h"
+#include "Handles.h"
+#include "Locks.h"
 
 class CKaleoSDKNative
 {
 public:
+    // How long a detach waits for a device's reader thread.
+    static constexpr DWORD READER_STOP_WAIT_MS = 3000;
+
     // Creates the device manager and reads "DebugProxy". Sets the
     // process-wide instance pointer.
     CKaleoSDKNative();
-    // Clears the process-wide pointer and destroys the device manager.
+    // Waits for reader threads that outlived their detach's wait, clears
+    // the process-wide pointer and destroys the device manager.
     ~CKaleoSDKNative();
     CKaleoSDKNative(const CKaleoSDKNative&) = delete;
     CKaleoSDKNative& operator=(const CKaleoSDKNative&) = delete;
@@ -24,11 +37,72 @@ public:
     DWORD DebugProxy() const noexcept { return m_debugProxy; }
     LONG Enabled() const noexcept { return m_enabled; }
 
-    // Stops the device manager; the number of records it removed.
+    // The two requests of Invoke. Each answers a whole response object;
+    // JSON type errors in the request propagate to the caller.
+    nlohmann::json HandleAddDevice(nlohmann::json request);
+    nlohmann::json HandleSetDeviceState(nlohmann::json request);
+
+    // Attach operations: 0 with the device handle, or a Win32 code.
+    DWORD AddHIDDevice(int pid, const std::wstring& containerId, int& handle) noexcept;
+    DWORD AddKaleoConnectDevice(int pid, int index, int& handle) noexcept;
+    DWORD AddPhilipsHueDevice(int pid, int bulb, int& handle) noexcept;
+
+    // The registry list of attached Hue bulbs.
+    DWORD AddPhilipsHueBulbIds(int bulb) noexcept;
+    DWORD RemovePhilipsHueBulbIds(int handle) noexcept;
+
+    // Detaches one device: 0, or 1168 for a handle that is not attached.
+    DWORD RemoveDevice(int handle) noexcept;
+    // Detaches every device and stops the device manager; the number of
+    // records the manager removed.
     int Cleanup() noexcept;
 
+    // One pipe message of a device: 0 when it was forwarded to the host,
+    // 1627 without "eventId". Runs on the device's reader thread.
+    DWORD ProcessData(int handle, nlohmann::json& message);
+
+    // Attached devices; for tests.
+    size_t AttachedCount() const noexcept;
+    bool IsAttached(int handle) const noexcept;
+    bool HoldsHueMutex() const noexcept;
+
 private:
+    using CAttachment = DeviceRecord::_ATTACHMENT;
+    // Reader thread argument: the owner, the handle and the record as attached.
+    struct CReaderStart
+    {
+        CKaleoSDKNative* self;
+        int handle;
+        DeviceRecord record;
+    };
+
+    DWORD AttachRecord(const wchar_t* logName, DWORD key, const DeviceRecord& record, bool hue) noexcept;
+    Common::CHandle CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept;
+    void CreateHueMutex() noexcept;
+    void ReleaseHueMutex() noexcept;
+    // Stops the reader, releases the device's objects; logs under logName.
+    void ReleaseAttachment(const wchar_t* logName, const DeviceRecord& record, bool namePipeInLog) noexcept;
+    DWORD SetDeviceEnabled(int handle, LONG enable) noexcept;
+    bool HueBridgePaired(const wchar_t* logName) noexcept;
+    // Takes the bulb named by a Hue device's object text off the list.
+    DWORD RemoveHueBulb(const std::wstring& objectName) noexcept;
+
+    enum class EReadEnd { ClientGone, Shutdown, Failed };
+    static DWORD WINAPI ReaderThread(LPVOID start);
+    DWORD RunMonitorData(int handle, const DeviceRecord& record, CAttachment& attachment) noexcept;
+    EReadEnd ReadMessages(int handle, CAttachment& attachment, HANDLE instance, HANDLE ioEvent, char* buffer,
+                          const wchar_t* logFile, DWORD& result) noexcept;
+    static DWORD DropRestOfMessage(HANDLE instance, HANDLE ioEvent, HANDLE shutdownEvent, char* buffer,
+                                   const wchar_t* logFile) noexcept;
+    void ServeMessage(int handle, CAttachment& attachment, const char* text, size_t length, DWORD& result) noexcept;
+    void DumpMessage(int handle, const std::string& text) noexcept;
+
+    std::unordered_map<DWORD, DeviceRecord> m_devices;
+    mutable Common::CSrwLock m_lock;
     std::unique_ptr<CDeviceManagerNative> m_deviceManager;
+    Common::CHandle m_hueMutex;
     DWORD m_debugProxy = 0;
     volatile LONG m_enabled = 1;
+    // Reader threads a detach could not wait out; the destructor waits.
+    std::vector<Common::CHandle> m_lingering;
 };

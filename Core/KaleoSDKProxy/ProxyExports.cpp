@@ -1,6 +1,10 @@
-// The exports the Node.js host resolves by name (x64: undecorated).
+// The exports the Node.js host resolves by name (x64: undecorated; the
+// ordinals follow the names' order, see VxKaleoSDKProxy64.def).
 #include <windows.h>
+#include <cstdlib>
 
+#include "EventDelivery.h"
+#include "ProxyRequests.h"
 #include "VxKaleoSDKNative.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
@@ -12,17 +16,85 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
     else if (reason == DLL_PROCESS_DETACH)
     {
         DebugPrint(0, "%s - DLL_PROCESS_DETACH 0x%x", "DllMain", static_cast<unsigned>(::GetCurrentProcessId()));
-        ProxyProcessDetach(reserved != nullptr);
+        const bool processExit = reserved != nullptr;
+        ProxyProcessDetach(processExit);
+        VxKaleoSDKProxy::ShutdownEventDelivery(processExit);
     }
     return TRUE;
 }
 
-extern "C" __declspec(dllexport) int Init()
+extern "C" {
+
+// Attaching goes through Invoke; kept for hosts that resolve it.
+int AddDevice()
+{
+    return -1;
+}
+
+void FreeMalloc(void* block)
+{
+    std::free(block);
+}
+
+int Init()
 {
     return ProxyInit();
 }
 
-extern "C" __declspec(dllexport) int UnInit()
+DWORD Invoke(const wchar_t* request, wchar_t** response)
+{
+    return ProxyInvoke(request, response);
+}
+
+char* PollEvents()
+{
+    return VxKaleoSDKProxy::PollEvents();
+}
+
+DWORD RemoveDevice(int handle)
+{
+    return ProxyRemoveDevice(handle);
+}
+
+bool SetAllocator(ProxyAllocator allocator)
+{
+    DebugPrint(0, "+%s", "VxKaleoSDKProxy::SetAllocator");
+    ProxySetAllocator(allocator);
+    DebugPrint(0, "-%s", "VxKaleoSDKProxy::SetAllocator");
+    return true;
+}
+
+bool SetNodeFFIEvent(VxKaleoSDKProxy::EventCallback callback)
+{
+    DebugPrint(0, "+%s", "VxKaleoSDKProxy::SetNodeFFIEvent");
+    VxKaleoSDKProxy::SetEventCallback(callback);
+    return true;
+}
+
+void SetOperatingMode(DWORD mode)
+{
+    VxKaleoSDKProxy::SetOperatingMode(mode);
+}
+
+int UnInit()
 {
     return ProxyUnInit();
 }
+
+void UsePollingMode(bool polling)
+{
+    VxKaleoSDKProxy::SetOperatingMode(polling ? VxKaleoSDKProxy::MODE_POLLING : VxKaleoSDKProxy::MODE_IMMEDIATE);
+}
+
+// Exported as "VxKaleoSDKProxy": the C++ name is the library's namespace.
+char* VxKaleoSDKProxyAction(const char* text)
+{
+    return ProxyAction(text, true);
+}
+
+void VxKaleoSDKProxyNoReturn(const char* text)
+{
+    ProxyAction(text, false);
+}
+
+} // extern "C"

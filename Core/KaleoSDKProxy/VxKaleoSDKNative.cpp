@@ -50,6 +50,14 @@ int ProxyUnInit() noexcept
     return result;
 }
 
+DWORD ProxyRemoveDevice(int handle) noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", L"RemoveDevice", handle);
+    const DWORD result = g_native ? g_native->RemoveDevice(handle) : ERROR_FUNCTION_FAILED;
+    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", L"RemoveDevice", handle, static_cast<int>(result));
+    return result;
+}
+
 void ProxyProcessDetach(bool processExit) noexcept
 {
     if (processExit)

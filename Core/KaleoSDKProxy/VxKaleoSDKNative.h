@@ -10,6 +10,8 @@ int ProxyInit() noexcept;
 // Cleans up and destroys the native instance: its result, or 1627 without
 // an instance.
 int ProxyUnInit() noexcept;
+// Detaches a device: 1627 without an instance, else the detach's result.
+DWORD ProxyRemoveDevice(int handle) noexcept;
 // Library unload. At process exit the instance is left to the system: its
 // threads are gone and waiting for them would hang.
 void ProxyProcessDetach(bool processExit) noexcept;

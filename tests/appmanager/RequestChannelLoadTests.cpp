@@ -13,51 +13,6 @@ using namespace TestEnv;
 
 namespace
 {
-// Entries of the system's handle list (SystemHandleInformation).
-struct CSystemHandle
-{
-    ULONG ownerPid;
-    BYTE objectType;
-    BYTE flags;
-    USHORT value;
-    PVOID object;
-    ACCESS_MASK access;
-};
-struct CSystemHandles
-{
-    ULONG count;
-    CSystemHandle handles[1];
-};
-using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-// Handles this process holds. GetProcessHandleCount answers 0 under Wine,
-// so the system's handle list is counted then.
-DWORD OwnHandles()
-{
-    DWORD count = 0;
-    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count != 0)
-        return count;
-    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query)
-        return 0;
-    std::vector<BYTE> buffer(1 << 16);
-    for (int attempt = 0; attempt < 8; ++attempt)
-    {
-        ULONG needed = 0;
-        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == 0)
-        {
-            const auto* list = reinterpret_cast<const CSystemHandles*>(buffer.data());
-            for (ULONG i = 0; i < list->count; ++i)
-                count += list->handles[i].ownerPid == ::GetCurrentProcessId() ? 1 : 0;
-            return count;
-        }
-        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-    }
-    return 0;
-}
-
 // The manager runs in this process, so its handles are counted here.
 class RequestChannelLoad : public CChannelFixture
 {
@@ -107,7 +62,7 @@ std::string FileText(const std::wstring& path)
 TEST_F(RequestChannelLoad, TwentyAppsAtOnceThenHalfKilledLeaveAConsistentTable)
 {
     WarmUp();
-    const DWORD baseline = OwnHandles();
+    const DWORD baseline = OwnHandleCount();
     ASSERT_NE(0u, baseline);
 
     constexpr int kApps = 20;
@@ -156,6 +111,6 @@ TEST_F(RequestChannelLoad, TwentyAppsAtOnceThenHalfKilledLeaveAConsistentTable)
     EXPECT_TRUE(WaitFor([&] { return m_table.Count() == 0; }, 10000));
     ExpectTableHolds(expected);
     EXPECT_EQ(0u, m_manager->RegisteredCount());
-    EXPECT_TRUE(WaitFor([&] { return OwnHandles() <= baseline; }, 10000))
-        << "handles in the module's process: " << baseline << " before, " << OwnHandles() << " after";
+    EXPECT_TRUE(WaitFor([&] { return OwnHandleCount() <= baseline; }, 10000))
+        << "handles in the module's process: " << baseline << " before, " << OwnHandleCount() << " after";
 }

@@ -1,6 +1,7 @@
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 
@@ -392,6 +393,53 @@ std::wstring Widen(const std::string& text)
     std::wstring out(static_cast<size_t>(size), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
     return out;
+}
+
+namespace
+{
+// Entries of the system's handle list (SystemHandleInformation).
+struct CSystemHandle
+{
+    ULONG ownerPid;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ACCESS_MASK access;
+};
+struct CSystemHandles
+{
+    ULONG count;
+    CSystemHandle handles[1];
+};
+using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+
+} // namespace
+
+DWORD OwnHandleCount()
+{
+    DWORD count = 0;
+    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count != 0)
+        return count;
+    const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
+    std::vector<BYTE> buffer(1 << 16);
+    for (int attempt = 0; attempt < 8; ++attempt)
+    {
+        ULONG needed = 0;
+        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == 0)
+        {
+            const auto* list = reinterpret_cast<const CSystemHandles*>(buffer.data());
+            for (ULONG i = 0; i < list->count; ++i)
+                count += list->handles[i].ownerPid == ::GetCurrentProcessId() ? 1 : 0;
+            return count;
+        }
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    return 0;
 }
 
 } // namespace TestEnv

@@ -130,4 +130,8 @@ bool WaitFor(F cond, DWORD timeoutMs)
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
+// Handles this process holds. GetProcessHandleCount answers 0 under Wine,
+// so the system's handle list is counted then.
+DWORD OwnHandleCount();
+
 } // namespace TestEnv

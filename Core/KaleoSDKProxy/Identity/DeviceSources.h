@@ -29,6 +29,9 @@ constexpr wchar_t DEBUG_PROXY_VALUE[] = L"DebugProxy";
 // Held by the broadcast service while it runs.
 constexpr wchar_t BROADCAST_PRESENCE_MUTEX[] = L"Global\\{48D72353-C43A-48FB-8AAA-31D9D768E492}";
 
+// Held by the proxy while at least one Hue bulb is attached.
+constexpr wchar_t HUE_MUTEX[] = L"Global\\{AA7E4BA0-5FD7-47CB-95E5-1530800FD05C}";
+
 constexpr DWORD BROADCAST_SUPPORTS_770 = 0x20;
 constexpr DWORD BROADCAST_SUPPORTS_818 = 0x01;
 

@@ -1,0 +1,328 @@
+// The reader thread of an attached device: the server end of the device's
+// data pipe. It reads one JSON message per pipe message, stamps it with the
+// device handle and hands it to event delivery, serving one client after
+// another until the device is detached. Its lines go to the device's own
+// log file, "Debug_<handle>.log".
+#include "KaleoSDKNative.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "EventDelivery.h"
+#include "LogWriter.h"
+#include "ModulePin.h"
+#include "PipeIo.h"
+#include "TextCodec.h"
+
+using Common::CHandle;
+using nlohmann::json;
+
+#define READER_LOG(file, level, ...) \
+    ::Common::CLogWriter::GetInstance()->WriteToFile((file), (level), KALEO_WIDEN(__FILE__), __LINE__, __VA_ARGS__)
+
+namespace
+{
+
+const wchar_t RUN_NAME[] = L"CKaleoSDKNative::RunMonitorData";
+const wchar_t PROCESS_NAME[] = L"CKaleoSDKNative::ProcessData";
+
+constexpr DWORD PIPE_BUFFER_BYTES = 8192;
+// A name held by another process is tried again this often.
+constexpr DWORD PIPE_NAME_RETRY_MS = 1000;
+// Deeper messages are dropped: serialising them recurses once per level.
+constexpr int MAX_MESSAGE_DEPTH = 256;
+// Debug dumps are cut into lines of this many characters.
+constexpr size_t DUMP_LINE_CHARS = 200;
+
+int HandleValue(HANDLE h) noexcept
+{
+    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
+}
+
+struct CDebugLogName
+{
+    explicit CDebugLogName(int handle) noexcept { _snwprintf(text, 31, L"Debug_%d.log", handle); }
+    wchar_t text[32] = {};
+};
+
+// Remote clients are refused: a device's data comes from this machine.
+CHandle CreateInstance(const std::wstring& name, bool first) noexcept
+{
+    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+    return CHandle(::CreateNamedPipeW(name.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER_BYTES,
+                                      PIPE_BUFFER_BYTES, 0, nullptr));
+}
+
+// Creates the first instance, so the reader owns the name. A name another
+// process holds is never shared (the device's data would reach it): the
+// reader says so and tries again until the name is free or the device is
+// detached. 0, ERROR_OPERATION_ABORTED for a detach, or the creation error.
+DWORD OwnPipeName(const std::wstring& name, HANDLE shutdownEvent, const wchar_t* logFile, CHandle& instance)
+{
+    for (bool reported = false;;)
+    {
+        instance = CreateInstance(name, true);
+        if (instance)
+            return ERROR_SUCCESS;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
+            return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+        if (!reported)
+            READER_LOG(logFile, Common::LOG_ERROR,
+                       L"%s | CreateNamedPipe %s | error = %d | the name is held by another process: "
+                       L"not served, trying again every %d ms",
+                       RUN_NAME, name.c_str(), static_cast<int>(error), static_cast<int>(PIPE_NAME_RETRY_MS));
+        reported = true;
+        if (::WaitForSingleObject(shutdownEvent, PIPE_NAME_RETRY_MS) != WAIT_TIMEOUT)
+            return ERROR_OPERATION_ABORTED;
+    }
+}
+
+void FlushAndDisconnect(HANDLE instance, const wchar_t* logFile) noexcept
+{
+    if (!::FlushFileBuffers(instance))
+        READER_LOG(logFile, Common::LOG_ERROR, L"%s | FlushFileBuffers %d = FALSE | error = %d", RUN_NAME,
+                   HandleValue(instance), static_cast<int>(::GetLastError()));
+    if (!::DisconnectNamedPipe(instance))
+        READER_LOG(logFile, Common::LOG_ERROR, L"%s | DisconnectNamedPipe %d = FALSE | error = %d", RUN_NAME,
+                   HandleValue(instance), static_cast<int>(::GetLastError()));
+}
+
+// Nesting depth of a JSON text, strings skipped; stops counting past limit.
+bool NestingWithin(const char* text, size_t length, int limit) noexcept
+{
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < length; ++i)
+    {
+        const char c = text[i];
+        if (inString)
+        {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        }
+        else if (c == '"')
+            inString = true;
+        else if (c == '{' || c == '[')
+        {
+            if (++depth > limit)
+                return false;
+        }
+        else if (c == '}' || c == ']')
+            --depth;
+    }
+    return true;
+}
+
+} // namespace
+
+DWORD WINAPI CKaleoSDKNative::ReaderThread(LPVOID param)
+{
+    DWORD rc = ERROR_FUNCTION_FAILED;
+    {
+        std::unique_ptr<CReaderStart> start(static_cast<CReaderStart*>(param));
+        try
+        {
+            rc = start->self->RunMonitorData(start->handle, start->record, *start->record.attachment);
+        }
+        catch (...)
+        {
+            rc = ERROR_FUNCTION_FAILED;
+        }
+    }
+    // Drops the reference taken when the thread was created.
+    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
+    return rc;
+}
+
+DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CAttachment& attachment) noexcept
+{
+    const CDebugLogName logFile(handle);
+    const HANDLE shutdownEvent = attachment.shutdownEvent.Get();
+    READER_LOG(logFile.text, Common::LOG_INFO, L"%s | START | Id = %d", RUN_NAME,
+               static_cast<int>(::GetCurrentThreadId()));
+    READER_LOG(logFile.text, Common::LOG_INFO, L"%s | pid = %d | pipe_name = %s", RUN_NAME,
+               static_cast<int>(record.pid), record.pipeName.c_str());
+
+    DWORD result = ERROR_FUNCTION_FAILED;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[PIPE_BUFFER_BYTES]);
+    CHandle ioEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CHandle instance;
+    DWORD rc = buffer && ioEvent ? OwnPipeName(record.pipeName, shutdownEvent, logFile.text, instance)
+                                 : ERROR_NOT_ENOUGH_MEMORY;
+    if (!instance && rc != ERROR_OPERATION_ABORTED)
+        READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | CreateNamedPipe %s | error = %d", RUN_NAME,
+                   record.pipeName.c_str(), static_cast<int>(rc));
+
+    while (instance)
+    {
+        attachment.pipeHandle = instance.Get();
+        READER_LOG(logFile.text, Common::LOG_INFO, L"%s | pipe_handle = %d", RUN_NAME, HandleValue(instance.Get()));
+
+        rc = Common::ConnectPipeClient(instance.Get(), shutdownEvent);
+        // A client that connected, wrote and left before the connect call
+        // still has its messages in the instance: read them, then serve
+        // the next client.
+        if (rc == ERROR_NO_DATA && attachment.shutdownFlag == 0)
+            rc = ERROR_SUCCESS;
+        if (rc != ERROR_SUCCESS)
+        {
+            if (rc == ERROR_OPERATION_ABORTED || attachment.shutdownFlag != 0)
+                READER_LOG(logFile.text, Common::LOG_INFO, L"%s | Shutdown Event on Pending", RUN_NAME);
+            READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | ConnectNamedPipe = FALSE | error = %d", RUN_NAME,
+                       static_cast<int>(rc));
+            break;
+        }
+
+        const EReadEnd end = ReadMessages(handle, attachment, instance.Get(), ioEvent.Get(), buffer.get(),
+                                          logFile.text, result);
+        if (end != EReadEnd::ClientGone)
+            break;
+
+        // The next instance exists before the served one goes, so the name
+        // is never free for another process to take.
+        CHandle next = CreateInstance(record.pipeName, false);
+        FlushAndDisconnect(instance.Get(), logFile.text);
+        instance = std::move(next);
+        if (!instance)
+        {
+            rc = OwnPipeName(record.pipeName, shutdownEvent, logFile.text, instance);
+            if (!instance && rc != ERROR_OPERATION_ABORTED)
+                READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | CreateNamedPipe %s | error = %d", RUN_NAME,
+                           record.pipeName.c_str(), static_cast<int>(rc));
+        }
+    }
+    if (instance)
+    {
+        FlushAndDisconnect(instance.Get(), logFile.text);
+        instance.Reset();
+    }
+    READER_LOG(logFile.text, Common::LOG_INFO, L"%s | END | Id = %d", RUN_NAME,
+               static_cast<int>(::GetCurrentThreadId()));
+    return result;
+}
+
+// Reads until the client leaves, the device is detached or a read fails.
+// Reads are overlapped and also wait on the shutdown event, so a detach
+// ends an idle reader at once.
+CKaleoSDKNative::EReadEnd CKaleoSDKNative::ReadMessages(int handle, CAttachment& attachment, HANDLE instance,
+                                                        HANDLE ioEvent, char* buffer, const wchar_t* logFile,
+                                                        DWORD& result) noexcept
+{
+    const HANDLE shutdownEvent = attachment.shutdownEvent.Get();
+    for (;;)
+    {
+        DWORD rc = ERROR_SUCCESS;
+        DWORD bytes = 0;
+        if (attachment.shutdownFlag == 0)
+            rc = Common::ReadPipeMessage(instance, buffer, PIPE_BUFFER_BYTES, bytes, INFINITE, shutdownEvent, ioEvent);
+        if (attachment.shutdownFlag != 0 || rc == ERROR_OPERATION_ABORTED)
+        {
+            READER_LOG(logFile, Common::LOG_INFO, L"%s | Shutdown Event on Read", RUN_NAME);
+            READER_LOG(logFile, Common::LOG_ERROR, L"%s | bPipeData = FALSE | error = %d", RUN_NAME,
+                       static_cast<int>(rc));
+            return EReadEnd::Shutdown;
+        }
+        if (rc == ERROR_MORE_DATA)
+            rc = DropRestOfMessage(instance, ioEvent, shutdownEvent, buffer, logFile);
+        else if (rc == ERROR_SUCCESS && bytes < PIPE_BUFFER_BYTES)
+            ServeMessage(handle, attachment, buffer, bytes, result);
+        // A message that fills the whole buffer has no room for its end: dropped.
+        if (rc == ERROR_SUCCESS)
+            continue;
+        if (rc == ERROR_OPERATION_ABORTED)
+            continue;  // the shutdown test above ends the loop
+        READER_LOG(logFile, Common::LOG_ERROR, L"%s | bReadFile = FALSE | pipe = %d | error = %d", RUN_NAME,
+                   HandleValue(instance), static_cast<int>(rc));
+        if (rc == ERROR_BROKEN_PIPE)
+            return EReadEnd::ClientGone;
+        READER_LOG(logFile, Common::LOG_ERROR, L"%s | bPipeData = FALSE | error = %d", RUN_NAME, static_cast<int>(rc));
+        return EReadEnd::Failed;
+    }
+}
+
+// A message longer than the buffer is read to its end and dropped; the
+// client stays served. The status of the read that ended the message.
+DWORD CKaleoSDKNative::DropRestOfMessage(HANDLE instance, HANDLE ioEvent, HANDLE shutdownEvent, char* buffer,
+                                         const wchar_t* logFile) noexcept
+{
+    DWORD rc = ERROR_MORE_DATA;
+    DWORD total = PIPE_BUFFER_BYTES;
+    while (rc == ERROR_MORE_DATA)
+    {
+        DWORD bytes = 0;
+        rc = Common::ReadPipeMessage(instance, buffer, PIPE_BUFFER_BYTES, bytes, INFINITE, shutdownEvent, ioEvent);
+        total += bytes;
+    }
+    if (rc == ERROR_SUCCESS)
+        READER_LOG(logFile, Common::LOG_WARN, L"%s | message of %u bytes is longer than %d: dropped", RUN_NAME,
+                   static_cast<unsigned>(total), static_cast<int>(PIPE_BUFFER_BYTES - 1));
+    return rc;
+}
+
+void CKaleoSDKNative::ServeMessage(int handle, CAttachment& attachment, const char* text, size_t length,
+                                   DWORD& result) noexcept
+{
+    if (m_enabled != 1 || attachment.enabled != 1)
+    {
+        if (m_debugProxy == 1)
+            READER_LOG(CDebugLogName(handle).text, Common::LOG_ERROR, L"%s | Enable = %d", RUN_NAME,
+                       static_cast<int>(m_enabled));
+        return;
+    }
+    // The text ends at the message end or at its first zero byte.
+    length = ::strnlen(text, length);
+    if (!NestingWithin(text, length, MAX_MESSAGE_DEPTH))
+        return;
+    try
+    {
+        json message = json::parse(text, text + length);
+        result = ProcessData(handle, message);
+    }
+    catch (const std::exception&)
+    {
+        // Malformed, not an object, or not valid UTF-8: dropped.
+    }
+}
+
+DWORD CKaleoSDKNative::ProcessData(int handle, json& message)
+{
+    message["device_handle"] = handle;
+    std::string dump;
+    if (m_debugProxy == 1)
+        dump = message.dump();
+    DWORD result = ERROR_FUNCTION_FAILED;
+    const auto eventId = message.find("eventId");
+    if (eventId != message.end() && !eventId->is_null())
+    {
+        if (*eventId == 2)
+            VxKaleoSDKProxy::QueueLightingEvent(static_cast<DWORD>(handle), std::move(message));
+        else
+            VxKaleoSDKProxy::DeliverImmediate(message);
+        result = ERROR_SUCCESS;
+    }
+    if (!dump.empty())
+        DumpMessage(handle, dump);
+    return result;
+}
+
+void CKaleoSDKNative::DumpMessage(int handle, const std::string& text) noexcept
+{
+    try
+    {
+        const CDebugLogName logFile(handle);
+        const std::wstring wide = TextCodec::Utf8ToWide(text);
+        for (size_t at = 0; at < wide.size(); at += DUMP_LINE_CHARS)
+        {
+            const std::wstring line = wide.substr(at, DUMP_LINE_CHARS);
+            READER_LOG(logFile.text, Common::LOG_DEBUG, L"%s | %s", PROCESS_NAME, line.c_str());
+        }
+    }
+    catch (const std::exception&)
+    {
+    }
+}

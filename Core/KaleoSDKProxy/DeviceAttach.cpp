@@ -1,0 +1,250 @@
+// Attaching devices: the three kinds the host asks for by pid, and the steps
+// they share (device mutex, shutdown event, reader thread).
+#include "KaleoSDKNative.h"
+
+#include <new>
+
+#include "DeviceKeys.h"
+#include "DeviceSources.h"
+#include "GlobalSecurity.h"
+#include "LogWriter.h"
+#include "ModulePin.h"
+
+using Common::CHandle;
+using Common::CSrwLock;
+
+namespace
+{
+
+const wchar_t HID_NAME[] = L"CKaleoSDKNative::AddHIDDevice";
+const wchar_t CONNECT_NAME[] = L"CKaleoSDKNative::AddKaleoConnectDevice";
+const wchar_t HUE_NAME[] = L"CKaleoSDKNative::AddPhilipsHueDevice";
+
+int HandleValue(HANDLE h) noexcept
+{
+    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
+}
+
+// The handle of an accessory application or Hue bulb: the key its record
+// gets from the path the device manager builds for it. False when that
+// number does not fit a key; no record can then match.
+bool SpecialHandle(DWORD pid, int number, DWORD& handle)
+{
+    const std::wstring path = pid == DeviceSources::PID_PHILIPS_HUE ? DeviceIdentity::MakeHueBulbPath(number)
+                                                                     : DeviceIdentity::MakeBroadcastPath(pid, number);
+    return !path.empty() && DeviceIdentity::MakeDeviceKey(path.c_str(), handle);
+}
+
+} // namespace
+
+CHandle CKaleoSDKNative::CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept
+{
+    Common::CGlobalSecurity security;
+    if (security.Build() != ERROR_SUCCESS)
+        return CHandle();
+    std::wstring name;
+    try
+    {
+        name = L"Global\\" + objectName;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return CHandle();
+    }
+    CHandle mutex(::CreateMutexW(security.Attributes(), TRUE, name.c_str()));
+    if (mutex)
+        KLOG(Common::LOG_INFO, L"%s | Mutex created = %d", logName, HandleValue(mutex.Get()));
+    else
+        KLOG(Common::LOG_ERROR, L"%s | Failed to create Mutex | error = %d", logName,
+             static_cast<int>(::GetLastError()));
+    return mutex;
+}
+
+void CKaleoSDKNative::CreateHueMutex() noexcept
+{
+    if (m_hueMutex)
+        return;
+    Common::CGlobalSecurity security;
+    if (security.Build() != ERROR_SUCCESS)
+        return;
+    m_hueMutex.Reset(::CreateMutexW(security.Attributes(), TRUE, DeviceSources::HUE_MUTEX));
+}
+
+void CKaleoSDKNative::ReleaseHueMutex() noexcept
+{
+    if (!m_hueMutex)
+        return;
+    ::ReleaseMutex(m_hueMutex.Get());
+    m_hueMutex.Reset();
+}
+
+DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const DeviceRecord& record, bool hue) noexcept
+{
+    try
+    {
+        auto attachment = std::make_shared<CAttachment>();
+        attachment->deviceMutex = CreateDeviceMutex(logName, record.objectName);
+        if (hue && attachment->deviceMutex)
+            CreateHueMutex();
+        attachment->shutdownEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        attachment->enabled = 1;
+
+        DeviceRecord attached = record;
+        attached.attachment = attachment;
+        auto start = std::make_unique<CReaderStart>(CReaderStart{this, static_cast<int>(key), attached});
+
+        // A reader needs its event to be stoppable: without one there is no thread.
+        HMODULE pin = attachment->shutdownEvent ? ModulePin::Pin() : nullptr;
+        CHandle thread;
+        if (attachment->shutdownEvent)
+            thread.Reset(::CreateThread(nullptr, 0, &ReaderThread, start.get(), CREATE_SUSPENDED, nullptr));
+        if (!thread)
+        {
+            KLOG(Common::LOG_ERROR, L"%s | Failed to create Thread | error = %d", logName,
+                 static_cast<int>(::GetLastError()));
+            if (pin)
+                ::FreeLibrary(pin);
+            return ERROR_CREATE_FAILED;
+        }
+        start.release();  // the thread owns it now
+        const HANDLE threadHandle = thread.Get();
+        KLOG(Common::LOG_INFO, L"%s | Thread created = %d", logName, HandleValue(threadHandle));
+        attachment->readerThread = std::move(thread);
+        try
+        {
+            CSrwLock::CScopedLock lock(m_lock);
+            m_devices[key] = attached;
+        }
+        catch (const std::bad_alloc&)
+        {
+            // Not stored: let the reader start, see the flag and end.
+            ::InterlockedExchange(&attachment->shutdownFlag, 1);
+            ::SetEvent(attachment->shutdownEvent.Get());
+            ::ResumeThread(threadHandle);
+            ::WaitForSingleObject(threadHandle, INFINITE);
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        ::ResumeThread(threadHandle);
+        return ERROR_SUCCESS;
+    }
+    catch (const std::exception&)
+    {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD CKaleoSDKNative::AddHIDDevice(int pid, const std::wstring& containerId, int& handle) noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, containerId = %s, handle = %d", HID_NAME, pid,
+         containerId.c_str(), handle);
+    DWORD result = ERROR_FUNCTION_FAILED;
+    try
+    {
+        if (m_deviceManager)
+        {
+            const DeviceTable table = m_deviceManager->CopyRecords();
+            result = table.empty() ? ERROR_EMPTY : ERROR_NOT_FOUND;
+            for (const auto& entry : table)
+            {
+                if (entry.second.pid != static_cast<DWORD>(pid) || entry.second.containerId != containerId)
+                    continue;
+                // Every interface sharing the container is attached; the
+                // last one gives the handle and the result.
+                result = IsAttached(static_cast<int>(entry.first))
+                             ? ERROR_ALREADY_EXISTS
+                             : AttachRecord(HID_NAME, entry.first, entry.second, false);
+                handle = static_cast<int>(entry.first);
+            }
+        }
+    }
+    catch (const std::exception&)
+    {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    KLOG(Common::LOG_INFO, L"%s | END | pid = %d, containerId = %s, handle = %d | result = %d", HID_NAME, pid,
+         containerId.c_str(), handle, static_cast<int>(result));
+    return result;
+}
+
+DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, int& handle) noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, appIndex = %d, id = %d ", CONNECT_NAME, pid, index, handle);
+    DWORD result = ERROR_FUNCTION_FAILED;
+    try
+    {
+        if (m_deviceManager)
+        {
+            m_deviceManager->AddBroadcastDevices();
+            const DeviceTable table = m_deviceManager->CopyRecords();
+            DWORD key = 0;
+            if (table.empty())
+                result = ERROR_EMPTY;
+            else if (pid != static_cast<int>(DeviceSources::PID_BROADCAST_770) &&
+                     pid != static_cast<int>(DeviceSources::PID_BROADCAST_818))
+                result = ERROR_UNKNOWN_PRODUCT;
+            else
+            {
+                result = ERROR_NOT_FOUND;
+                const auto it = SpecialHandle(static_cast<DWORD>(pid), index, key) ? table.find(key) : table.end();
+                if (it != table.end() && (it->second.pid == DeviceSources::PID_BROADCAST_770 ||
+                                          it->second.pid == DeviceSources::PID_BROADCAST_818))
+                {
+                    result = IsAttached(static_cast<int>(key)) ? ERROR_ALREADY_EXISTS
+                                                                : AttachRecord(CONNECT_NAME, key, it->second, false);
+                    handle = static_cast<int>(key);
+                }
+            }
+        }
+    }
+    catch (const std::exception&)
+    {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    KLOG(Common::LOG_INFO, L"%s | END | pid = %d, appIndex = %d, id = %d | result = %d", CONNECT_NAME, pid, index,
+         handle, static_cast<int>(result));
+    return result;
+}
+
+DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, int& handle) noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, id = %d, handle = %d ", HUE_NAME, pid, bulb, handle);
+    DWORD result = AddPhilipsHueBulbIds(bulb);
+    try
+    {
+        if (result == ERROR_DEVICE_NOT_CONNECTED)
+        {
+            // No bridge paired: nothing to attach.
+        }
+        else if (!m_deviceManager)
+            result = ERROR_FUNCTION_FAILED;
+        else
+        {
+            // The bulb's record comes from the list just written.
+            m_deviceManager->AddSmartLightingDevices();
+            const DeviceTable table = m_deviceManager->CopyRecords();
+            DWORD key = 0;
+            if (table.empty())
+                result = ERROR_EMPTY;
+            else if (pid != static_cast<int>(DeviceSources::PID_PHILIPS_HUE))
+                result = ERROR_UNKNOWN_PRODUCT;
+            else
+            {
+                result = ERROR_NOT_FOUND;
+                const auto it = SpecialHandle(DeviceSources::PID_PHILIPS_HUE, bulb, key) ? table.find(key) : table.end();
+                if (it != table.end() && it->second.pid == DeviceSources::PID_PHILIPS_HUE)
+                {
+                    result = IsAttached(static_cast<int>(key)) ? ERROR_ALREADY_EXISTS
+                                                                : AttachRecord(HUE_NAME, key, it->second, true);
+                    handle = static_cast<int>(key);
+                }
+            }
+        }
+    }
+    catch (const std::exception&)
+    {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    KLOG(Common::LOG_INFO, L"%s | END | pid = %d, appIndex = %d, handle = %d | result = %d", HUE_NAME, pid, bulb,
+         handle, static_cast<int>(result));
+    return result;
+}

@@ -1,0 +1,116 @@
+// Detaching devices: one at the host's request, all of them at clean-up.
+#include "KaleoSDKNative.h"
+
+#include <new>
+
+#include "DeviceSources.h"
+#include "LogWriter.h"
+
+using Common::CSrwLock;
+
+namespace
+{
+
+const wchar_t REMOVE_NAME[] = L"CKaleoSDKNative::RemoveDevice";
+const wchar_t CLEANUP_NAME[] = L"CKaleoSDKNative::Cleanup";
+
+int HandleValue(HANDLE h) noexcept
+{
+    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
+}
+
+} // namespace
+
+// The reader stops reading and releases its pipe instance itself before it
+// ends, so a detach that saw it end finds the instance released.
+void CKaleoSDKNative::ReleaseAttachment(const wchar_t* logName, const DeviceRecord& record,
+                                        bool namePipeInLog) noexcept
+{
+    CAttachment& attachment = *record.attachment;
+    ::InterlockedExchange(&attachment.shutdownFlag, 1);
+    if (attachment.shutdownEvent)
+        ::SetEvent(attachment.shutdownEvent.Get());
+
+    Common::CHandle thread = std::move(attachment.readerThread);
+    const int threadValue = HandleValue(thread.Get());
+    const bool ended = !thread || ::WaitForSingleObject(thread.Get(), READER_STOP_WAIT_MS) == WAIT_OBJECT_0;
+    if (namePipeInLog)
+        KLOG(Common::LOG_INFO, L"%s | thread_handle = %d | %s", logName, threadValue, record.pipeName.c_str());
+    else
+        KLOG(Common::LOG_INFO, L"%s | thread_handle = %d", logName, threadValue);
+    if (!ended)
+    {
+        // Still running (inside the host's callback): it keeps its own
+        // reference on the attachment; the destructor waits for it.
+        KLOG(Common::LOG_WARN, L"%s | reader thread has not ended after %d ms", logName,
+             static_cast<int>(READER_STOP_WAIT_MS));
+        try
+        {
+            m_lingering.push_back(std::move(thread));
+        }
+        catch (const std::bad_alloc&)
+        {
+            ::WaitForSingleObject(thread.Get(), INFINITE);
+        }
+    }
+    KLOG(Common::LOG_INFO, L"%s | pipe_handle = %d | %s", logName, HandleValue(attachment.pipeHandle),
+         record.pipeName.c_str());
+
+    if (attachment.deviceMutex)
+    {
+        // Only the attaching thread owns it; closing the last handle is
+        // what removes the object either way.
+        ::ReleaseMutex(attachment.deviceMutex.Get());
+        KLOG(Common::LOG_INFO, L"%s | mutex_handle = %d", logName, HandleValue(attachment.deviceMutex.Get()));
+        attachment.deviceMutex.Reset();
+    }
+    if (ended)
+        attachment.shutdownEvent.Reset();
+}
+
+DWORD CKaleoSDKNative::RemoveDevice(int handle) noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", REMOVE_NAME, handle);
+    DWORD result = ERROR_SUCCESS;
+    {
+        CSrwLock::CScopedLock lock(m_lock);
+        if (!m_devices.empty())
+        {
+            const auto it = m_devices.find(static_cast<DWORD>(handle));
+            if (it == m_devices.end())
+                result = ERROR_NOT_FOUND;
+            else
+            {
+                if (it->second.pid == DeviceSources::PID_PHILIPS_HUE)
+                    RemoveHueBulb(it->second.objectName);
+                ReleaseAttachment(REMOVE_NAME, it->second, true);
+                m_devices.erase(it);
+            }
+        }
+    }
+    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", REMOVE_NAME, handle, static_cast<int>(result));
+    return result;
+}
+
+int CKaleoSDKNative::Cleanup() noexcept
+{
+    KLOG(Common::LOG_INFO, L"%s | START", CLEANUP_NAME);
+    std::unordered_map<DWORD, DeviceRecord> attached;
+    {
+        CSrwLock::CScopedLock lock(m_lock);
+        attached.swap(m_devices);
+    }
+    for (const auto& entry : attached)
+    {
+        KLOG(Common::LOG_INFO, L"%s | device_handle = %d | pid = %d", CLEANUP_NAME, static_cast<int>(entry.first),
+             static_cast<int>(entry.second.pid));
+        if (entry.second.pid == DeviceSources::PID_PHILIPS_HUE)
+            RemoveHueBulb(entry.second.objectName);
+        ReleaseAttachment(CLEANUP_NAME, entry.second, false);
+    }
+    attached.clear();
+    ReleaseHueMutex();
+    const int result = m_deviceManager ? m_deviceManager->Stop() : 0;
+    KLOG(Common::LOG_INFO, L"%s | END | result = %d", CLEANUP_NAME, result);
+    return result;
+}

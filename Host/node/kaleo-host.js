@@ -23,6 +23,7 @@ const USAGE = 'usage: node kaleo-host.js [--dll <proxy DLL>] [--hid <pid>:<conta
   '[--device-side "<command line>"]... [--toggle <handle>]... [--seconds <s>] [--event-lines <n>]';
 const COMMAND_GRACE_MS = 30000; // how long device-side commands may outlive --seconds
 const PRINTED_JSON = 160; // characters of a message shown on an event line
+const PRINTED_COMMAND = 120; // characters of a device-side command line shown
 
 class UsageError extends Error {}
 
@@ -117,7 +118,7 @@ function describeFailure(err) {
 }
 
 const keyOf = (message) => `${message.device_handle}/${message.linkDeviceSeqId ?? 0}`;
-const clip = (text) => (text.length > PRINTED_JSON ? `${text.slice(0, PRINTED_JSON)}...` : text);
+const clip = (text, length = PRINTED_JSON) => (text.length > length ? `${text.slice(0, length)}...` : text);
 
 // Counts events and prints one line each, up to the configured number.
 class EventPrinter {
@@ -157,7 +158,8 @@ class EventPrinter {
 
 // Runs one device-side command line through the shell; resolves to its exit code.
 function runDeviceSide(commandLine, children) {
-  console.log(`device-side: start ${commandLine}`);
+  const shown = clip(commandLine, PRINTED_COMMAND);
+  console.log(`device-side: start ${shown}`);
   return new Promise((resolve) => {
     const child = spawn(commandLine, { shell: true, windowsHide: true, stdio: ['ignore', 'pipe', 'pipe'] });
     children.add(child);
@@ -175,12 +177,12 @@ function runDeviceSide(commandLine, children) {
     prefix(child.stderr);
     child.on('error', (err) => {
       children.delete(child);
-      console.log(`device-side: cannot start ${commandLine}: ${err.message}`);
+      console.log(`device-side: cannot start ${shown}: ${err.message}`);
       resolve(-1);
     });
     child.on('close', (code, signal) => {
       children.delete(child);
-      console.log(`device-side: exit ${code ?? signal} ${commandLine}`);
+      console.log(`device-side: exit ${code ?? signal} ${shown}`);
       resolve(code ?? -1);
     });
   });

@@ -60,9 +60,16 @@ for (const name of fs.readdirSync(os.tmpdir())) {
   if (name.startsWith(FOLDER_PREFIX)) fs.rmSync(path.join(os.tmpdir(), name), { recursive: true, force: true });
 }
 
+// "InstallPath" as found, unless a run that died left one of our folders there.
+function installPathToRestore() {
+  const value = registry.readValue(ROOT_KEY, 'InstallPath');
+  const text = value ? value.data.toString('utf16le') : '';
+  return text.includes(FOLDER_PREFIX) ? null : value;
+}
+
 class PublishedDevices {
   #rootExisted = registry.keyExists(ROOT_KEY);
-  #savedInstallPath = registry.readValue(ROOT_KEY, 'InstallPath');
+  #savedInstallPath = installPathToRestore();
   #broadcastKeysExisted = BROADCAST_KEYS.map((key) => registry.keyExists(key));
   #folder = null;
   #broadcastService = null;

@@ -15,8 +15,9 @@
 //   * keep the event loop alive (a timer) while waiting for events;
 //   * every export that can wait for such a thread (RemoveDevice, UnInit,
 //     the action entry that reaches them, SetOperatingMode stopping the batch
-//     timer, SetNodeFFIEvent) is called with koffi's async form, so the main
-//     thread stays free to run the callbacks the native thread waits on;
+//     timer, SetNodeFFIEvent clearing the callback) is called with koffi's
+//     async form, so the main thread stays free to run the callbacks the
+//     native thread waits on;
 //   * while one of those async calls that touch the device side is in flight,
 //     the synchronous device requests (init(), invoke() and its helpers) are
 //     refused: the DLL does not lock its instance against concurrent use.

@@ -16,6 +16,7 @@ int CmdTable(const CArgs& args);
 int CmdApps(const CArgs& args);
 int CmdDevice(const CArgs& args);
 int CmdDevices(const CArgs& args);
+int CmdPipe(const CArgs& args);
 
 // Small argument helpers shared by the commands.
 bool TakeFlag(CArgs& args, const wchar_t* name);

@@ -25,6 +25,8 @@ const CCommand kCommands[] = {
     {L"device", CmdDevice, L"device [--models] [--count N]   act as the device side: decode effect records"},
     {L"devices", CmdDevices,
      L"devices publish|unpublish|hue|broadcast-service|list ...   publish devices for the proxy, show what it derives"},
+    {L"pipe", CmdPipe,
+     L"pipe send|flood (--name PIPE | --handle H) ...   act as the device side: write into a device's data pipe"},
     {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
 };
 

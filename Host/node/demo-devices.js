@@ -10,7 +10,7 @@ const proxy = openProxy(dllPath);
 const found = proxy.init();
 console.log(`Init returned ${found} (devices found in the registry)`);
 console.log(`running for ${seconds} s; the proxy follows the registry meanwhile`);
-setTimeout(() => {
-  console.log(`UnInit returned ${proxy.uninit()} (device records removed)`);
-  proxy.close();
+setTimeout(async () => {
+  console.log(`UnInit returned ${await proxy.uninit()} (device records removed)`);
+  await proxy.close();
 }, Number(seconds) * 1000);

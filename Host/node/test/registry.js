@@ -10,6 +10,7 @@ const KEY_ALL_ACCESS = 0xf003f;
 const KEY_WOW64_32KEY = 0x0200;
 const ACCESS = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 const REG_SZ = 1;
+const REG_DWORD = 4;
 const ERROR_SUCCESS = 0;
 const ERROR_FILE_NOT_FOUND = 2;
 const ERROR_MORE_DATA = 234;
@@ -86,6 +87,12 @@ function writeString(keyPath, name, text) {
   writeValue(keyPath, name, { type: REG_SZ, data: Buffer.from(`${text}\0`, 'utf16le') });
 }
 
+function writeDword(keyPath, name, value) {
+  const data = Buffer.alloc(4);
+  data.writeUInt32LE(value >>> 0);
+  writeValue(keyPath, name, { type: REG_DWORD, data });
+}
+
 function deleteValue(keyPath, name) {
   withKey(keyPath, false, (key) => {
     const rc = api.RegDeleteValueW(key, name);
@@ -100,4 +107,4 @@ function deleteTree(keyPath) {
   if (rc !== ERROR_FILE_NOT_FOUND) check(rc, 'RegDeleteKeyExW', keyPath);
 }
 
-module.exports = { keyExists, createKey, readValue, writeValue, writeString, deleteValue, deleteTree };
+module.exports = { keyExists, createKey, readValue, writeValue, writeString, writeDword, deleteValue, deleteTree };

@@ -179,11 +179,66 @@ ctl log --file node.exe.log | grep -E 'UnInit|Cleanup|\| END' || true
 
 step "19. What the proxy derived for each device (key = the host's device handle)"
 ctl devices list
+
+# Road 2: the Node.js host attaches a keyboard, a Hue bulb and an accessory
+# application; the device side (kaleoctl pipe, another process) writes
+# lighting messages into each device's data pipe; the host prints the events.
+KEYBOARD=0x2A0F4C5   # the first keyboard interface (both share the container)
+HUE=3017             # bulb 7
+APP=3022             # accessory application index 2, pid 770
+KCTL="\"$INSTALL_WIN\\bin\\kaleoctl.exe\""  # quoted: the device-side lines go through cmd
+MSG="$RUN/messages"
+mkdir -p "$MSG"
+cat >"$MSG/keyboard.txt" <<'JSON'
+{"eventId":2,"linkDeviceSeqId":0,"zone":"keys","color":"#FF4000"}
+{"eventId":2,"linkDeviceSeqId":0,"zone":"keys","color":"#FF8000"}
+{"eventId":2,"linkDeviceSeqId":1,"zone":"logo","color":"#0040FF"}
+JSON
+cat >"$MSG/hue.txt" <<'JSON'
+{"eventId":2,"linkDeviceSeqId":7,"brightness":120}
+{"eventId":2,"linkDeviceSeqId":7,"brightness":180}
+{"eventId":7,"status":"bulb reachable"}
+JSON
+cat >"$MSG/app.txt" <<'JSON'
+{"eventId":2,"linkDeviceSeqId":1,"scene":"sunset"}
+{"eventId":2,"linkDeviceSeqId":2,"scene":"ocean"}
+JSON
+node_host() {
+  NODE_PATH=$(winpath "$OUT/node/node_modules") wine "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/kaleo-host.js")" \
+    --dll "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" \
+    --hid '132:{6F1D2C3B-0001-4000-8000-000000000001}' --hue 7 --app 770:2 "$@" </dev/null >"$RUN/host.txt" 2>&1 \
+    && rc=0 || rc=$?
+  tr -d '\r' <"$RUN/host.txt"
+  return "$rc"
+}
+send_all() {
+  for device in "keyboard $KEYBOARD" "hue $HUE" "app $APP"; do
+    set -- $device
+    printf -- '--device-side\0%s pipe send --handle %s --file %s\0' "$KCTL" "$2" "$(winpath "$MSG/$1.txt")"
+  done
+}
+
+step "20. Road 2, mode 0: every event is pushed to the host at once"
+mapfile -d '' SENDS < <(send_all)
+node_host --mode 0 --seconds 4 "${SENDS[@]}"
+
+step "21. Road 2, mode 1: lighting events wait for PollEvents, the latest per device and sequence id"
+node_host --mode 1 --poll-ms 1500 --seconds 4 "${SENDS[@]}"
+
+step "22. Road 2, mode 2: a flood over 8 sequence ids, delivered in batches every 40 ms"
+node_host --mode 2 --seconds 5 --event-lines 6 \
+  --device-side "$KCTL pipe flood --handle $KEYBOARD --rate 0 --ids 8 --seconds 3" \
+  --device-side "$KCTL pipe flood --handle $HUE --rate 100 --ids 1 --seconds 3"
+
+step "23. SetDeviceState turns the Hue bulb off and on while it sends; then every device is detached"
+node_host --mode 0 --seconds 6 --toggle "$HUE" --event-lines 12 \
+  --device-side "$KCTL pipe flood --handle $HUE --rate 2 --ids 1 --seconds 6"
+ctl log --file node.exe.log | grep -E 'RemoveDevice \| (START|END)|Cleanup \| END' | tail -8 || true
 ctl devices broadcast-service --stop
 wait "$BROADCAST_PID" 2>/dev/null || true
 ctl devices unpublish broadcast --name Ambience
 
-step "20. Stop the host from another process"
+step "24. Stop the host from another process"
 ctl host stop
 wait "$HOST_PID" && rc=0 || rc=$?
 HOST_PID=

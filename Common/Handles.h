@@ -108,11 +108,30 @@ struct SidTraits
     static void Close(Type h) noexcept { ::FreeSid(h); }
 };
 
+struct ThreadpoolTraits
+{
+    using Type = PTP_POOL;
+    static Type Empty() noexcept { return nullptr; }
+    static bool IsValid(Type p) noexcept { return p != nullptr; }
+    static void Close(Type p) noexcept { ::CloseThreadpool(p); }
+};
+
+// Closing a timer does not wait for a running callback: wait first.
+struct ThreadpoolTimerTraits
+{
+    using Type = PTP_TIMER;
+    static Type Empty() noexcept { return nullptr; }
+    static bool IsValid(Type t) noexcept { return t != nullptr; }
+    static void Close(Type t) noexcept { ::CloseThreadpoolTimer(t); }
+};
+
 using CHandle = CUniqueResource<HandleTraits>;
 using CRegKey = CUniqueResource<RegKeyTraits>;
 using CMappedView = CUniqueResource<MappedViewTraits>;
 using CModule = CUniqueResource<ModuleTraits>;
 using CLocalMem = CUniqueResource<LocalMemTraits>;
 using CSid = CUniqueResource<SidTraits>;
+using CThreadpool = CUniqueResource<ThreadpoolTraits>;
+using CThreadpoolTimer = CUniqueResource<ThreadpoolTimerTraits>;
 
 } // namespace Common

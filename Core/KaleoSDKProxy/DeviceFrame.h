@@ -24,27 +24,11 @@ public:
     virtual ~CMockObjectBase() = default;
 };
 
-// Thread-pool objects. At process exit the frame is left to the system, so
-// these owners only run on an orderly unload, after the timer has been
-// stopped and its running tick waited for.
-struct ThreadpoolTraits
-{
-    using Type = PTP_POOL;
-    static Type Empty() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { ::CloseThreadpool(p); }
-};
-
-struct ThreadpoolTimerTraits
-{
-    using Type = PTP_TIMER;
-    static Type Empty() noexcept { return nullptr; }
-    static bool IsValid(Type t) noexcept { return t != nullptr; }
-    static void Close(Type t) noexcept { ::CloseThreadpoolTimer(t); }
-};
-
-using CThreadpool = Common::CUniqueResource<ThreadpoolTraits>;
-using CThreadpoolTimer = Common::CUniqueResource<ThreadpoolTimerTraits>;
+// At process exit the frame is left to the system, so its pool and timer
+// owners only run on an orderly unload, after the timer has been stopped
+// and its running tick waited for.
+using Common::CThreadpool;
+using Common::CThreadpoolTimer;
 
 // Queue key: the device handle in the high half, the low 32 bits of the
 // message's sequence id in the low half. Unsigned, so ascending keys are

@@ -170,7 +170,7 @@ private:
 
 CEventLog* g_log = nullptr;
 
-// The host callback of parts 1 and 2: takes the stamps, nothing more.
+// The host callback of sections 1 and 2: takes the stamps, nothing more.
 void OnProxyEvent(const char* text)
 {
     if (g_log)
@@ -405,9 +405,9 @@ bool PrepareInstall(const CTempInstall& install)
 }
 
 // ---------------------------------------------------------------------------
-// Parts 0 to 2, printed as they finish.
+// Sections 0 to 2 of the output.
 
-// Parts 0 and 1 run in rounds, the raw pipe first in each, then the
+// Sections 0 and 1 run in rounds, the raw pipe first in each, then the
 // library's path; the best figure of all rounds counts for each path. The
 // machine is shared, and a round that another process disturbed says
 // little about either path.
@@ -545,8 +545,9 @@ bool RunBatched(CEventLog& log, const std::wstring& pipe, const CPathSet& base)
 }
 
 // ---------------------------------------------------------------------------
-// Part 3: node.exe with koffi as the host. The script reports one
-// "RESULT {json}" line per figure; its other lines are shown as they are.
+// node.exe with koffi as the host (section 3 of the output). The script
+// reports one "RESULT {json}" line per figure; its other lines are shown
+// as they are.
 
 struct CNodeRun
 {
@@ -648,7 +649,7 @@ void PrintNodeFigures(const std::vector<nlohmann::json>& results, const std::vec
         else if (phase == "noop-main-thread")
             mainThread = rate;
     }
-    std::printf("   no-op koffi callback, one native thread   %8.0f calls/s   (baseline of this part, best of %d)\n",
+    std::printf("   no-op koffi callback, one native thread   %8.0f calls/s   (baseline of this section, best of %d)\n",
                 noop, noopRounds);
     std::printf("   the same called on the main thread        %8.0f calls/s\n", mainThread);
     for (const nlohmann::json& result : results)

@@ -51,9 +51,10 @@ namespace
 
 constexpr unsigned RATE_ROUNDS = 3;         // flat-out runs for the rates
 constexpr unsigned RATE_MS = 1000;
-constexpr unsigned PACED_ROUNDS = 2;        // paced runs for the latencies
+constexpr unsigned PACED_ROUNDS = 3;        // paced runs for the latencies
 constexpr unsigned PACED_RATE = 1000;       // messages/s
-constexpr unsigned PACED_MS = 1500;
+constexpr unsigned PACED_MS = 1000;
+static_assert(PACED_ROUNDS <= RATE_ROUNDS, "paced runs share the rounds of the flat-out runs");
 constexpr unsigned FLOOD_MS = 5000;         // mode 2 flood
 constexpr unsigned FLOOD_IDS = 8;
 constexpr unsigned NODE_PHASE_MS = 3000;    // each mode in node.exe

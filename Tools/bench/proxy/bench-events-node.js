@@ -204,11 +204,12 @@ async function main() {
   const ready = win.OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, 0, env.KALEO_BENCH_READY);
   const done = win.OpenEventW(EVENT_MODIFY_STATE | SYNCHRONIZE, 0, env.KALEO_BENCH_DONE);
   if (!ready || !done) throw new Error('cannot open the events of BenchEvents');
-  const keepAlive = setInterval(() => {}, 1000);
+  const proxy = new Proxy(env.KALEO_BENCH_DLL);
   const callback = koffi.register(onEvent, koffi.pointer(EventCallback));
   const noop = koffi.register(() => { noopCalls++; return 1; }, koffi.pointer(LocaleProc));
   const text = Buffer.from('x'.repeat(200) + '\0');
-  const proxy = new Proxy(env.KALEO_BENCH_DLL);
+  // Callbacks from the proxy's threads run only while the loop is alive.
+  const keepAlive = setInterval(() => {}, 1000);
   try {
     measureNoopMain(noop, text);
 

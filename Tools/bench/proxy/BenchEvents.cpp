@@ -650,9 +650,11 @@ void PrintNodeFigures(const std::vector<nlohmann::json>& results, const std::vec
         else if (phase == "noop-main-thread")
             mainThread = rate;
     }
-    std::printf("   no-op koffi callback, one native thread   %8.0f calls/s   (baseline of this section, best of %d)\n",
-                noop, noopRounds);
-    std::printf("   the same called on the main thread        %8.0f calls/s\n", mainThread);
+    if (noopRounds > 0)
+        std::printf("   no-op koffi callback, one native thread   %8.0f calls/s   (baseline of this section, best of %d)\n",
+                    noop, noopRounds);
+    if (mainThread > 0)
+        std::printf("   the same called on the main thread        %8.0f calls/s\n", mainThread);
     for (const nlohmann::json& result : results)
     {
         const std::string phase = Text(result, "phase");

@@ -720,6 +720,10 @@ void RunNode(const std::wstring& nodeExe, const std::wstring& pipeName, const CT
             std::printf("   node: %s\n", line.c_str());
     }
     PrintNodeFigures(results, writers, base);
+    // Wine closes an ended process's handles a moment after its handle is
+    // signalled: the log goes once node.exe has let go of it.
+    for (int attempt = 0; attempt < 50 && !::DeleteFileW(run.logPath.c_str()); ++attempt)
+        ::Sleep(100);
     if (!ok)
         std::printf("   node.exe did not finish cleanly (see its lines above)\n");
 }

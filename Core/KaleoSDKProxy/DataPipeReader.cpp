@@ -11,6 +11,7 @@
 
 #include "EventDelivery.h"
 #include "LogWriter.h"
+#include "LogValues.h"
 #include "ModulePin.h"
 #include "PipeIo.h"
 #include "TextCodec.h"
@@ -34,11 +35,6 @@ constexpr DWORD PIPE_NAME_RETRY_MS = 1000;
 constexpr int MAX_MESSAGE_DEPTH = 256;
 // Debug dumps are cut into lines of this many characters.
 constexpr size_t DUMP_LINE_CHARS = 200;
-
-int HandleValue(HANDLE h) noexcept
-{
-    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
-}
 
 struct CDebugLogName
 {
@@ -152,8 +148,11 @@ DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CA
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[PIPE_BUFFER_BYTES]);
     CHandle ioEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     CHandle instance;
+    if (!buffer || !ioEvent)
+        READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | no memory or event for reading | error = %d", RUN_NAME,
+                   static_cast<int>(::GetLastError()));
     DWORD rc = buffer && ioEvent ? OwnPipeName(record.pipeName, shutdownEvent, logFile.text, instance)
-                                 : ERROR_NOT_ENOUGH_MEMORY;
+                                 : ERROR_OPERATION_ABORTED;
     if (!instance && rc != ERROR_OPERATION_ABORTED)
         READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | CreateNamedPipe %s | error = %d", RUN_NAME,
                    record.pipeName.c_str(), static_cast<int>(rc));

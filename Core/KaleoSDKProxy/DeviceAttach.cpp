@@ -8,6 +8,7 @@
 #include "DeviceSources.h"
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
+#include "LogValues.h"
 #include "ModulePin.h"
 
 using Common::CHandle;
@@ -19,11 +20,6 @@ namespace
 const wchar_t HID_NAME[] = L"CKaleoSDKNative::AddHIDDevice";
 const wchar_t CONNECT_NAME[] = L"CKaleoSDKNative::AddKaleoConnectDevice";
 const wchar_t HUE_NAME[] = L"CKaleoSDKNative::AddPhilipsHueDevice";
-
-int HandleValue(HANDLE h) noexcept
-{
-    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
-}
 
 // The handle of an accessory application or Hue bulb: the key its record
 // gets from the path the device manager builds for it. False when that

@@ -5,6 +5,7 @@
 
 #include "DeviceSources.h"
 #include "LogWriter.h"
+#include "LogValues.h"
 
 using Common::CSrwLock;
 
@@ -13,11 +14,6 @@ namespace
 
 const wchar_t REMOVE_NAME[] = L"CKaleoSDKNative::RemoveDevice";
 const wchar_t CLEANUP_NAME[] = L"CKaleoSDKNative::Cleanup";
-
-int HandleValue(HANDLE h) noexcept
-{
-    return static_cast<int>(reinterpret_cast<INT_PTR>(h));
-}
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "EventDelivery.h"
+#include "JsonNesting.h"
 #include "LogWriter.h"
 #include "LogValues.h"
 #include "ModulePin.h"
@@ -84,34 +85,6 @@ void FlushAndDisconnect(HANDLE instance, const wchar_t* logFile) noexcept
     if (!::DisconnectNamedPipe(instance))
         READER_LOG(logFile, Common::LOG_ERROR, L"%s | DisconnectNamedPipe %d = FALSE | error = %d", RUN_NAME,
                    HandleValue(instance), static_cast<int>(::GetLastError()));
-}
-
-// Nesting depth of a JSON text, strings skipped; stops counting past limit.
-bool NestingWithin(const char* text, size_t length, int limit) noexcept
-{
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < length; ++i)
-    {
-        const char c = text[i];
-        if (inString)
-        {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        }
-        else if (c == '"')
-            inString = true;
-        else if (c == '{' || c == '[')
-        {
-            if (++depth > limit)
-                return false;
-        }
-        else if (c == '}' || c == ']')
-            --depth;
-    }
-    return true;
 }
 
 } // namespace
@@ -275,7 +248,7 @@ void CKaleoSDKNative::ServeMessage(int handle, CAttachment& attachment, const ch
     }
     // The text ends at the message end or at its first zero byte.
     length = ::strnlen(text, length);
-    if (!NestingWithin(text, length, MAX_MESSAGE_DEPTH))
+    if (!Common::JsonNestingWithin(text, length, MAX_MESSAGE_DEPTH))
         return;
     try
     {

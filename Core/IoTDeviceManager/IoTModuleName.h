@@ -1,0 +1,13 @@
+#pragma once
+// File name of an IoT device's plug-in copy:
+// "2F1A" + pid as 4+ upper-case hex digits + "-00FF-FFFF-0000-" + the MAC
+// address without ":" and "-", upper case, + ".mod".
+#include <cstdint>
+#include <string>
+
+namespace IoTList
+{
+
+std::wstring MakeDeviceModuleName(int32_t pid, const std::wstring& macAddress);
+
+} // namespace IoTList

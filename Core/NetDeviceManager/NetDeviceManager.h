@@ -1,0 +1,101 @@
+#pragma once
+// The frame both network device managers are built from: the command
+// worker, the reconciliation of configured against attached devices, and
+// attaching each device through its own copy of a plug-in library. A module
+// derives one final class from it and supplies only what differs: its
+// settings, its configuration reader and its matching rules.
+//
+// Threads: the host's thread runs Init and UnInit (and, inside UnInit, the
+// detach-all); the worker runs the commands. UnInit stops the worker before
+// it detaches, so a detach-all never overlaps an update.
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "DeviceInfo.h"
+#include "Handles.h"
+#include "Locks.h"
+
+// The settled values that tell the two modules apart in the frame.
+struct CNetModuleSettings
+{
+    const wchar_t* className;        // prefix of the function names in log lines
+    const wchar_t* workerName;       // class-qualified name of the worker body
+    const wchar_t* settingsKey;      // under HKEY_LOCAL_MACHINE, 32-bit view
+    const wchar_t* commandEventName; // "Global\{...}"
+    DWORD stopWaitMs;                // how long a stop waits before it says so
+    bool frameLogging;               // start, stop and worker lines
+};
+
+template <typename TRecord>
+class CNetDeviceManager
+{
+public:
+    using CDeviceTable = std::unordered_map<int32_t, TRecord>;
+
+    explicit CNetDeviceManager(const CNetModuleSettings& settings) noexcept;
+    virtual ~CNetDeviceManager();
+    CNetDeviceManager(const CNetDeviceManager&) = delete;
+    CNetDeviceManager& operator=(const CNetDeviceManager&) = delete;
+
+    // Start and stop of the module frame; Win32 status codes.
+    DWORD Init() noexcept;
+    DWORD UnInit() noexcept;
+
+    // One "Load": read the configuration, detach what changed, attach what
+    // is new. The result is only logged.
+    DWORD UpdateDevices() noexcept;
+    bool RemoveInvalidDevices() noexcept;
+    bool AddValidDevices() noexcept;
+    // Detaches every attached device: 0 when one detach succeeded, 4319
+    // with nothing attached, 1627 when every detach failed.
+    DWORD ClearDevices() noexcept;
+
+    // One device through its own plug-in copy.
+    DWORD AddDevice(int32_t index, TRecord record) noexcept;
+    DWORD RemoveDevice(int32_t index, TRecord record) noexcept;
+
+    // Copy of the attached devices, taken under m_deviceLock.
+    CDeviceTable ConnectedSnapshot() const;
+    bool IsStarted() const noexcept { return m_pInstance != nullptr; }
+
+protected:
+    // Reads the configuration file into m_discovered; Win32 status code.
+    virtual DWORD GetDevicesInfo(const std::wstring& path) = 0;
+    // Called at a start that may proceed, before the events are created.
+    virtual void OnStart() noexcept {}
+    // C (connected) and D (discovered) denote the same, unchanged device.
+    // Writes the module's comparison lines for a pair that is not.
+    virtual bool CompareForRemoval(const TRecord& connected, const TRecord& discovered) noexcept = 0;
+    // D is already attached as C and needs no attach.
+    virtual bool IsAlreadyAttached(const TRecord& connected, const TRecord& discovered) noexcept = 0;
+    // Whether a first attach and a detach-all take this record.
+    virtual bool TakesPart(const TRecord& record) const noexcept = 0;
+    // The record line(s) at the start of AddDevice and RemoveDevice.
+    virtual void LogRecord(const wchar_t* function, int32_t index, const TRecord& record) noexcept = 0;
+    // 0 when the record may be attached; else logs why and returns the code
+    // (13 for an empty or unusable identifier). Runs after the pid check.
+    virtual DWORD CheckIdentifier(const wchar_t* function, const TRecord& record) noexcept = 0;
+    // File name of the record's plug-in copy in InstallPath\bin.
+    virtual std::wstring DeviceModuleName(const TRecord& record) const = 0;
+    // RemoveDevice refuses pid 0 with 1605 (IoT only).
+    virtual bool RemoveRefusesPidZero() const noexcept = 0;
+
+    // "CClass::Function" for log lines.
+    std::wstring FunctionName(const wchar_t* function) const;
+
+    const CNetModuleSettings& m_settings;
+    CNetDeviceManager* m_pInstance = nullptr;
+    CDeviceTable m_connected;
+    CDeviceTable m_discovered;
+    mutable Common::CSrwLock m_deviceLock;
+    Common::CHandle m_hCommandEvent;
+    Common::CHandle m_hStopEvent;
+    Common::CHandle m_hThread;
+
+private:
+    static DWORD WINAPI WorkerThread(LPVOID param);
+    DWORD RunWorker() noexcept;
+    void RunCommand() noexcept;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// The smart-lighting configuration file: the first Hue bridge it names,
+// as one device record.
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "DeviceInfo.h"
+
+namespace HueBridge
+{
+
+using CRecord = Common::SmartLighting::_DEVICEINFOTYPE;
+using CRecordTable = std::unordered_map<int32_t, CRecord>;
+
+constexpr int32_t HUE_BRIDGE_PID = 769;  // 0x0301
+constexpr char CONFIG_KEY[] = "Qd0x7E4BLmn0x0A2C";
+
+// Reads and unscrambles the file, logs it in pieces when debug is 1, and
+// stores the first bridge under key discovered.size(). Logs its lines as
+// "CSmartlightingDeviceManager::GetDevicesInfo". 0, 87 (empty path), 13
+// (file missing, unreadable or empty), 5930 (not the expected JSON, or a
+// value too long for the record); `discovered` changes only on 0.
+DWORD ReadBridgeConfiguration(const std::wstring& path, DWORD debug, CRecordTable& discovered) noexcept;
+
+} // namespace HueBridge

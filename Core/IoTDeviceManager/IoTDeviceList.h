@@ -15,12 +15,17 @@ using CRecord = Common::IoT::_DEVICEINFOTYPE;
 using CRecordTable = std::unordered_map<int32_t, CRecord>;
 
 constexpr char CONFIG_KEY[] = "Qd0x7E4BWtr";
+// A longer list is refused whole: each device costs a plug-in copy, and
+// a real network holds a few dozen.
+constexpr size_t MAX_LISTED_DEVICES = 1024;
 
 // Reads and unscrambles the list, always logs it in pieces, and stores the
 // k-th element's record under key k, up to the first null element. Logs as
 // "CIoTDeviceManager::GetDevicesInfo". 0, 87 (empty path), 13 (file
-// missing, unreadable or with length 0), 5930 (not a JSON array, or a bad
-// length field); `discovered` changes only on 0.
+// missing, unreadable or with length 0), 5930 (not a JSON array or null, a
+// bad length field, nested too deeply, more than MAX_LISTED_DEVICES
+// devices); `discovered` changes only on 0. A device with a text of 260
+// characters or more is logged and stored as an all-zero record.
 DWORD ReadDeviceList(const std::wstring& path, CRecordTable& discovered) noexcept;
 
 } // namespace IoTList

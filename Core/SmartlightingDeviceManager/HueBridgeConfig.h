@@ -20,8 +20,10 @@ constexpr char CONFIG_KEY[] = "Qd0x7E4BLmn0x0A2C";
 // Reads and unscrambles the file, logs it in pieces when debug is 1, and
 // stores the first bridge under key discovered.size(). Logs its lines as
 // "CSmartlightingDeviceManager::GetDevicesInfo". 0, 87 (empty path), 13
-// (file missing, unreadable or empty), 5930 (not the expected JSON, or a
-// value too long for the record); `discovered` changes only on 0.
+// (file missing, unreadable or empty), 5930 (not the expected JSON, a
+// value of 260 characters or more, a file above 16 MiB or nested too
+// deeply); `discovered` changes only on 0, and not when the bridge's "Id"
+// is empty (logged as "Internal Error").
 DWORD ReadBridgeConfiguration(const std::wstring& path, DWORD debug, CRecordTable& discovered) noexcept;
 
 } // namespace HueBridge

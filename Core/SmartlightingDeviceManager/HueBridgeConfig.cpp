@@ -1,0 +1,112 @@
+// The smart-lighting configuration file: a JSON object under a repeating
+// XOR, whose "Bridges" array names the bridge to attach. Only the first
+// bridge is read; its chosen light group becomes the record's group
+// information.
+#include "HueBridgeConfig.h"
+
+#include <climits>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "ConfigReader.h"
+#include "GroupInfo.h"
+#include "LogWriter.h"
+#include "RecordText.h"
+#include "TextCodec.h"
+
+using nlohmann::json;
+
+namespace HueBridge
+{
+namespace
+{
+
+const wchar_t FUNCTION[] = L"CSmartlightingDeviceManager::GetDevicesInfo";
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) noexcept
+{
+    if (a.size() != b.size() || a.size() > INT_MAX)
+        return false;
+    const int length = static_cast<int>(a.size());
+    return ::CompareStringOrdinal(a.data(), length, b.data(), length, TRUE) == CSTR_EQUAL;
+}
+
+// A string member converted to UTF-16; the library's error when it is
+// missing or not a string.
+std::wstring StringMember(const json& object, const char* name)
+{
+    return TextCodec::AnsiToWide(object.at(name).get<std::string>());
+}
+
+// Values are refused rather than cut: a cut id or address would name
+// another bridge.
+bool CopyField(wchar_t (&field)[Common::DEVICE_TEXT_CHARS], const std::wstring& text, const char* what) noexcept
+{
+    if (NetDevice::CopyRecordText(field, text))
+        return true;
+    KLOG(Common::LOG_ERROR, L"%s | %hs is 260 characters or longer: bridge refused", FUNCTION, what);
+    return false;
+}
+
+// The light count of the group whose "Id" equals the selected one, ignoring
+// case; 0 when none does. Groups come as object members, walked in the
+// library's byte order of their names, or as array elements; when several
+// match, the last one walked wins. Every group must be an object with a
+// string "Id" (the library's error otherwise); "Groups" absent or null
+// holds no group.
+unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
+{
+    const json* chosen = nullptr;
+    for (const json& group : groups)
+    {
+        if (EqualNoCase(StringMember(group, "Id"), selected))
+            chosen = &group;
+    }
+    if (chosen == nullptr)
+        return 0;
+    // An array counts its elements, an object its members, a single value
+    // one, and null nothing.
+    const auto lights = chosen->find("Lights");
+    return lights == chosen->end() ? 0 : static_cast<unsigned>(lights->size());
+}
+
+DWORD StoreFirstBridge(const std::string& text, CRecordTable& discovered)
+{
+    const json root = json::parse(text);
+    const json& bridge = root.at("Bridges").at(0);
+
+    CRecord record;
+    std::memset(&record, 0, sizeof(record));
+    if (!CopyField(record.szId, StringMember(bridge, "Id"), "Id") ||
+        !CopyField(record.szName, StringMember(bridge, "Name"), "Name") ||
+        !CopyField(record.szIpAddress, StringMember(bridge, "IpAddress"), "IpAddress"))
+        return NetDevice::CONFIG_UNUSABLE;
+    const std::string selected = bridge.at("SelectedGroup").get<std::string>();
+
+    const auto groups = bridge.find("Groups");
+    const unsigned lights =
+        groups == bridge.end() ? 0 : SelectedGroupLights(*groups, TextCodec::AnsiToWide(selected));
+    if (!CopyField(record.szGroupInfo, MakeGroupInfo(lights, selected), "group information"))
+        return NetDevice::CONFIG_UNUSABLE;
+    record.pid = HUE_BRIDGE_PID;
+
+    if (record.szId[0] == L'\0')
+    {
+        KLOG(Common::LOG_ERROR, L"%s | Internal Error", FUNCTION);
+        return ERROR_SUCCESS;
+    }
+    discovered[static_cast<int32_t>(discovered.size())] = record;
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD ReadBridgeConfiguration(const std::wstring& path, DWORD debug, CRecordTable& discovered) noexcept
+{
+    const NetDevice::CConfigFile file = {FUNCTION, CONFIG_KEY, NetDevice::CScrambleForm::WholeFile, L".json",
+                                         debug == 1};
+    return NetDevice::ReadConfigFile(file, path,
+                                     [&discovered](const std::string& text) { return StoreFirstBridge(text, discovered); });
+}
+
+} // namespace HueBridge

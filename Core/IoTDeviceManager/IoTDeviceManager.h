@@ -16,8 +16,10 @@ public:
 
 protected:
     DWORD GetDevicesInfo(const std::wstring& path) override;
-    bool CompareForRemoval(const CRecord& connected, const CRecord& discovered) noexcept override;
-    bool IsAlreadyAttached(const CRecord& connected, const CRecord& discovered) noexcept override;
+    bool CompareForRemoval(const wchar_t* function, const CRecord& connected,
+                           const CRecord& discovered) noexcept override;
+    bool IsAlreadyAttached(const wchar_t* function, const CRecord& connected,
+                           const CRecord& discovered) noexcept override;
     bool TakesPart(const CRecord& record) const noexcept override { return true; }
     void LogRecord(const wchar_t* function, int32_t index, const CRecord& record) noexcept override;
     DWORD CheckIdentifier(const wchar_t* function, const CRecord& record) noexcept override;

@@ -17,6 +17,9 @@
 #include "Handles.h"
 #include "Locks.h"
 
+// Start result when the worker thread cannot be created.
+constexpr DWORD WORKER_NOT_CREATED = 566;
+
 // The settled values that tell the two modules apart in the frame.
 struct CNetModuleSettings
 {
@@ -67,9 +70,11 @@ protected:
     virtual void OnStart() noexcept {}
     // C (connected) and D (discovered) denote the same, unchanged device.
     // Writes the module's comparison lines for a pair that is not.
-    virtual bool CompareForRemoval(const TRecord& connected, const TRecord& discovered) noexcept = 0;
+    virtual bool CompareForRemoval(const wchar_t* function, const TRecord& connected,
+                                   const TRecord& discovered) noexcept = 0;
     // D is already attached as C and needs no attach.
-    virtual bool IsAlreadyAttached(const TRecord& connected, const TRecord& discovered) noexcept = 0;
+    virtual bool IsAlreadyAttached(const wchar_t* function, const TRecord& connected,
+                                   const TRecord& discovered) noexcept = 0;
     // Whether a first attach and a detach-all take this record.
     virtual bool TakesPart(const TRecord& record) const noexcept = 0;
     // The record line(s) at the start of AddDevice and RemoveDevice.
@@ -82,8 +87,8 @@ protected:
     // RemoveDevice refuses pid 0 with 1605 (IoT only).
     virtual bool RemoveRefusesPidZero() const noexcept = 0;
 
-    // "CClass::Function" for log lines.
-    std::wstring FunctionName(const wchar_t* function) const;
+    // Writes a frame line (start, stop, worker) when the module logs them.
+    void LogFrame(const wchar_t* format, ...) const noexcept;
 
     const CNetModuleSettings& m_settings;
     CNetDeviceManager* m_pInstance = nullptr;
@@ -95,7 +100,30 @@ protected:
     Common::CHandle m_hThread;
 
 private:
+    using PFN_PLUGIN_INIT = int(__cdecl*)(TRecord);
+    using PFN_PLUGIN_UNINIT = void(__cdecl*)();
+
     static DWORD WINAPI WorkerThread(LPVOID param);
     DWORD RunWorker() noexcept;
     void RunCommand() noexcept;
+    void StopWorker(const wchar_t* function) noexcept;
+    void AttachAll(const wchar_t* function);
+    DWORD AttachFromCatalog(const wchar_t* function, int32_t index, TRecord& record);
+    DWORD AttachCopy(const wchar_t* function, int32_t index, TRecord& record, const std::wstring& source,
+                     const std::wstring& target);
+    DWORD DetachCopy(const wchar_t* function, int32_t index, const TRecord& record);
+    bool IsCopyInUse(const std::wstring& target) const;
+    int32_t SmallestFreeIndex() const noexcept;
+    void LogConnected(const wchar_t* function) const noexcept;
+};
+
+// "CClass::Function" in a fixed buffer, so naming a log line never allocates.
+class CFunctionName
+{
+public:
+    CFunctionName(const wchar_t* className, const wchar_t* function) noexcept;
+    operator const wchar_t*() const noexcept { return m_text; }
+
+private:
+    wchar_t m_text[96];
 };

@@ -1,7 +1,5 @@
 #include "DeviceModuleName.h"
 
-#include <cwchar>
-
 namespace NetDevice
 {
 namespace
@@ -9,14 +7,6 @@ namespace
 
 const wchar_t VENDOR_ID[] = L"2F1A";
 const wchar_t EXTENSION[] = L".mod";
-
-bool FitsFileName(const std::wstring& part) noexcept
-{
-    for (wchar_t c : part)
-        if (c < L' ' || std::wcschr(L"\\/:*?\"<>|", c) != nullptr)
-            return false;
-    return true;
-}
 
 // At least 4 digits, more when the value needs them.
 std::wstring ProductIdHex(uint32_t pid)
@@ -44,8 +34,6 @@ void AsciiUpper(std::wstring& text) noexcept
 
 std::wstring ComposeDeviceModuleName(int32_t pid, const wchar_t* middle, std::wstring devicePart)
 {
-    if (!FitsFileName(devicePart))
-        return std::wstring();
     AsciiUpper(devicePart);
     return VENDOR_ID + ProductIdHex(static_cast<uint32_t>(pid)) + middle + devicePart + EXTENSION;
 }

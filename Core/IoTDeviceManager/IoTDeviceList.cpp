@@ -119,8 +119,8 @@ DWORD ReadDeviceList(const std::wstring& path, CRecordTable& discovered) noexcep
     // No switch for the dump here: the list is always logged.
     const NetDevice::CConfigFile file = {FUNCTION, CONFIG_KEY, NetDevice::CScrambleForm::LengthPrefixed,
                                          L"VxIoT.json", true};
-    return NetDevice::ReadConfigFile(file, path,
-                                     [&discovered](const std::string& text) { return StoreDevices(text, discovered); });
+    return NetDevice::ReadConfigFile(
+        file, path, [&discovered](const std::string& text) { return StoreDevices(text, discovered); });
 }
 
 } // namespace IoTList

@@ -105,8 +105,8 @@ DWORD ReadBridgeConfiguration(const std::wstring& path, DWORD debug, CRecordTabl
 {
     const NetDevice::CConfigFile file = {FUNCTION, CONFIG_KEY, NetDevice::CScrambleForm::WholeFile, L".json",
                                          debug == 1};
-    return NetDevice::ReadConfigFile(file, path,
-                                     [&discovered](const std::string& text) { return StoreFirstBridge(text, discovered); });
+    return NetDevice::ReadConfigFile(
+        file, path, [&discovered](const std::string& text) { return StoreFirstBridge(text, discovered); });
 }
 
 } // namespace HueBridge

@@ -127,7 +127,9 @@ protected:
 TEST_F(ReaderTest, HueBridgeRecordsAndRefusals)
 {
     const std::string id = "001788fffe123abc";
-    const std::string sel7 = ",\"SelectedGroup\":\"7\"";
+    const auto hue = [&id](const std::string& selected, const std::string& groups) {
+        return Config(Bridge(id, ",\"SelectedGroup\":" + selected + (groups.empty() ? "" : ",\"Groups\":" + groups)));
+    };
     struct
     {
         const char* what;
@@ -135,36 +137,29 @@ TEST_F(ReaderTest, HueBridgeRecordsAndRefusals)
         DWORD result;
         const wchar_t* groupInfo;  // null: nothing stored
     } const cases[] = {
-        {"groups as object", Config(Bridge(id, sel7 + ",\"Groups\":{\"3\":{\"Id\":\"3\",\"Lights\":[1]},"
-                                                                      "\"7\":{\"Id\":\"7\",\"Lights\":[1,2,3]}}")),
-         0, L"{\"LightChannels\":3,\"SelectedGroup\":\"7\"}"},
+        {"groups as object", hue(R"("7")", R"({"3":{"Id":"3","Lights":[1]},"7":{"Id":"7","Lights":[1,2,3]}})"), 0,
+         LR"({"LightChannels":3,"SelectedGroup":"7"})"},
         // Byte order walks "10" before "9"; the last match wins.
-        {"9 and 10 both match", Config(Bridge(id, ",\"SelectedGroup\":\"a\",\"Groups\":{\"9\":{\"Id\":\"a\",\"Lights\":[1,2]},"
-                                                   "\"10\":{\"Id\":\"A\",\"Lights\":[1]}}")),
-         0, L"{\"LightChannels\":2,\"SelectedGroup\":\"a\"}"},
-        {"no group matches", Config(Bridge(id, ",\"SelectedGroup\":\"x\",\"Groups\":{\"1\":{\"Id\":\"1\",\"Lights\":[1]}}")),
-         0, L"{\"LightChannels\":0,\"SelectedGroup\":\"x\"}"},
-        {"groups as array, lights object", Config(Bridge(id, ",\"SelectedGroup\":\"2\",\"Groups\":[{\"Id\":\"2\",\"Lights\":"
-                                                              "{\"a\":1,\"b\":1,\"c\":1,\"d\":1}},{\"Id\":\"1\",\"Lights\":[1]}]")),
-         0, L"{\"LightChannels\":4,\"SelectedGroup\":\"2\"}"},
-        {"lights a string", Config(Bridge(id, sel7 + ",\"Groups\":[{\"Id\":\"7\",\"Lights\":\"x\"}]")), 0,
-         L"{\"LightChannels\":1,\"SelectedGroup\":\"7\"}"},
-        {"lights absent", Config(Bridge(id, sel7 + ",\"Groups\":[{\"Id\":\"7\"}]")), 0,
-         L"{\"LightChannels\":0,\"SelectedGroup\":\"7\"}"},
-        {"groups absent, second bridge ignored", Config(Bridge(id, sel7) + "," + Bridge("c0000000000000", sel7)), 0,
-         L"{\"LightChannels\":0,\"SelectedGroup\":\"7\"}"},
-        {"tab inside a value", Config(Bridge(id, ",\"SelectedGroup\":\"\t7\"")), 0,
-         L"{\"LightChannels\":0,\"SelectedGroup\":\"7\"}"},
-        {"260-character id", Config(Bridge(std::string(260, 'i'), sel7)), 5930, nullptr},
-        {"empty id", Config(Bridge("", sel7)), 0, nullptr},
-        {"name missing", Config("{\"Id\":\"b\",\"IpAddress\":\"1\",\"SelectedGroup\":\"7\"}"), 5930, nullptr},
-        {"selected group a number", Config(Bridge(id, ",\"SelectedGroup\":7")), 5930, nullptr},
-        {"group without id", Config(Bridge(id, sel7 + ",\"Groups\":[{\"Lights\":[1]}]")), 5930, nullptr},
-        {"group not an object", Config(Bridge(id, sel7 + ",\"Groups\":{\"1\":5}")), 5930, nullptr},
+        {"9 and 10 both match", hue(R"("a")", R"({"9":{"Id":"A","Lights":[1,2]},"10":{"Id":"a","Lights":[1]}})"), 0,
+         LR"({"LightChannels":2,"SelectedGroup":"a"})"},
+        {"no group matches", hue(R"("x")", R"({"1":{"Id":"1","Lights":[1]}})"), 0,
+         LR"({"LightChannels":0,"SelectedGroup":"x"})"},
+        {"groups as array, lights object",
+         hue(R"("2")", R"([{"Id":"2","Lights":{"a":1,"b":1,"c":1,"d":1}},{"Id":"1"}])"), 0,
+         LR"({"LightChannels":4,"SelectedGroup":"2"})"},
+        {"lights a string", hue(R"("7")", R"([{"Id":"7","Lights":"x"}])"), 0,
+         LR"({"LightChannels":1,"SelectedGroup":"7"})"},
+        {"lights absent", hue(R"("7")", R"([{"Id":"7"}])"), 0, LR"({"LightChannels":0,"SelectedGroup":"7"})"},
+        {"groups absent, second bridge ignored",
+         Config(Bridge(id, R"(,"SelectedGroup":"7")") + "," + Bridge("c0000000000000", "")), 0,
+         LR"({"LightChannels":0,"SelectedGroup":"7"})"},
+        {"tab inside a value", hue("\"\t7\"", ""), 0, LR"({"LightChannels":0,"SelectedGroup":"7"})"},
+        {"selected group a number", hue("7", ""), 5930, nullptr},
+        {"group without id", hue(R"("7")", R"([{"Lights":[1]}])"), 5930, nullptr},
+        {"group not an object", hue(R"("7")", R"({"1":5})"), 5930, nullptr},
         {"bridges empty", Config(""), 5930, nullptr},
-        {"root an array", "[" + Config(Bridge(id, sel7)) + "]", 5930, nullptr},
-        {"invalid UTF-8 in a string", Config(Bridge(id + "\xE9", sel7)), 5930, nullptr},
-        {"deep nesting", std::string(100000, '[') + std::string(100000, ']'), 5930, nullptr},
+        {"root an array", "[" + hue(R"("7")", "") + "]", 5930, nullptr},
+        {"invalid UTF-8 in a string", Config(Bridge(id + "\xE9", R"(,"SelectedGroup":"7")")), 5930, nullptr},
     };
     for (const auto& c : cases)
     {
@@ -182,43 +177,54 @@ TEST_F(ReaderTest, HueBridgeRecordsAndRefusals)
     }
 }
 
+// Where the result alone does not tell the failures apart, the lines do.
 TEST_F(ReaderTest, HueFailureLines)
 {
+    const std::string sel7 = ",\"SelectedGroup\":\"7\"";
+    const std::wstring error = L"ERROR " + std::wstring(HUE) + L" | ";
+    const auto scrambled = [](const std::string& text) { return Scramble(text, HueBridge::CONFIG_KEY); };
+    struct
+    {
+        const char* what;
+        std::string bytes;
+        DWORD debug;
+        DWORD result;
+        std::wstring line;
+    } const cases[] = {
+        {"empty id", scrambled(Config(Bridge("", sel7))), 0, 0, error + L"Internal Error"},
+        {"long id", scrambled(Config(Bridge(std::string(260, 'i'), sel7))), 0, 5930,
+         error + L"Id is 260 characters or longer: bridge refused"},
+        {"name missing", scrambled("{\"Bridges\":[{\"Id\":\"b\"}]}"), 0, 5930,
+         error + L"[json.exception.out_of_range.403] key 'Name' not found"},
+        {"plain text", Config(Bridge("b", sel7)), 0, 5930,
+         error + L"[json.exception.parse_error.101] parse error at line 1, column 1: syntax error while parsing "
+                 L"value - invalid literal; last read: '*'"},
+        {"deep nesting", scrambled(std::string(100000, '[') + std::string(100000, ']')), 0, 5930,
+         error + L".json is nested deeper than 256 levels"},
+        {"empty file", "", 1, 13, error + L".json is empty!"},
+        // Refused unread: not even the debug dump shows it.
+        {"oversized", std::string(16u * 1024u * 1024u + 1u, ' '), 1, 5930,
+         error + L"configuration file is larger than 16777216 bytes"},
+    };
     m_bridges[5] = {};
-    EXPECT_EQ(0u, ReadHue(Config(Bridge("", ",\"SelectedGroup\":\"7\""))));
-    EXPECT_EQ(5930u, ReadHue(Config(Bridge(std::string(260, 'i'), ",\"SelectedGroup\":\"7\""))));
-    EXPECT_EQ(5930u, ReadHue("{\"Bridges\":[{\"Id\":\"b\"}]}"));
-    Write(Config(Bridge("b", ",\"SelectedGroup\":\"7\"")));  // plain, not scrambled
-    EXPECT_EQ(5930u, HueBridge::ReadBridgeConfiguration(File(), 0, m_bridges));
+    for (const auto& c : cases)
+    {
+        ClearLog();
+        Write(c.bytes);
+        EXPECT_EQ(c.result, HueBridge::ReadBridgeConfiguration(File(), c.debug, m_bridges)) << c.what;
+        const std::wstring fn(HUE);
+        EXPECT_EQ((std::vector<std::wstring>{L"INFO " + fn + L" | START", c.line,
+                                             L"INFO " + fn + L" | END | Result = " + std::to_wstring(c.result)}),
+                  Lines())
+            << c.what;
+    }
+    ::DeleteFileW(File().c_str());
+    EXPECT_EQ(13u, HueBridge::ReadBridgeConfiguration(File(), 0, m_bridges)) << "missing file";
+    ClearLog();
     EXPECT_EQ(87u, HueBridge::ReadBridgeConfiguration(L"", 0, m_bridges));
+    EXPECT_EQ(std::vector<std::wstring>{L"INFO " + std::wstring(HUE) + L" | START"}, Lines())
+        << "an empty path ends without END line";
     EXPECT_EQ(1u, m_bridges.size()) << "failures leave the table as it was";
-
-    const std::vector<std::wstring> lines = Lines();
-    const std::wstring fn(HUE);
-    const std::vector<std::wstring> expected = {
-        L"INFO " + fn + L" | START", L"ERROR " + fn + L" | Internal Error", L"INFO " + fn + L" | END | Result = 0",
-        L"INFO " + fn + L" | START", L"ERROR " + fn + L" | Id is 260 characters or longer: bridge refused",
-        L"INFO " + fn + L" | END | Result = 5930", L"INFO " + fn + L" | START",
-        L"ERROR " + fn + L" | [json.exception.out_of_range.403] key 'Name' not found",
-        L"INFO " + fn + L" | END | Result = 5930", L"INFO " + fn + L" | START"};
-    ASSERT_GE(lines.size(), expected.size() + 3);
-    EXPECT_EQ(expected, std::vector<std::wstring>(lines.begin(), lines.begin() + expected.size()));
-    EXPECT_EQ(0u, lines[expected.size()].find(L"ERROR " + fn + L" | [json.exception.parse_error.101]"))
-        << Narrow(lines[expected.size()]);
-    EXPECT_EQ(L"INFO " + fn + L" | START", lines.back()) << "an empty path ends without END line";
-}
-
-TEST_F(ReaderTest, HueMissingEmptyAndOversizedFiles)
-{
-    EXPECT_EQ(13u, HueBridge::ReadBridgeConfiguration(File(), 1, m_bridges));  // missing
-    EXPECT_EQ(13u, ReadHue("", 1));
-    EXPECT_TRUE(Logged(L"ERROR " + std::wstring(HUE) + L" | .json is empty!"));
-
-    Write(std::string(16u * 1024u * 1024u + 1u, ' '));
-    EXPECT_EQ(5930u, HueBridge::ReadBridgeConfiguration(File(), 1, m_bridges));
-    EXPECT_TRUE(Logged(L"ERROR " + std::wstring(HUE) + L" | configuration file is larger than 16777216 bytes"));
-    EXPECT_TRUE(DumpLines(HUE).empty()) << "an oversized file is refused unread";
-    EXPECT_TRUE(m_bridges.empty());
 }
 
 TEST_F(ReaderTest, HueDumpsTheTextOnlyWithDebugOne)

@@ -12,6 +12,7 @@
 
 #include "DeviceInfo.h"
 #include "Handles.h"
+#include "PluginControl.h"
 #include "TestEnv.h"
 
 using namespace TestEnv;
@@ -40,6 +41,13 @@ std::string FileText(const std::wstring& path)
 {
     const std::vector<BYTE> bytes = ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+std::wstring Upper(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(::towupper(c));
+    return text;
 }
 
 std::wstring RegText(const std::wstring& key, const std::wstring& name)
@@ -342,6 +350,103 @@ TEST(SamplePlugins, HueCopyJournalsTheBridgeRecord)
         "\teid=0\tprocess=" + Pid(),
     };
     EXPECT_EQ(expected, JournalLines(install.InstallPath()));
+}
+
+// The control rules as the plug-ins read them: the shape of a line, the
+// bounds of its numbers, the cap on the delay, and which line decides.
+TEST(SamplePlugins, ControlLinesAreBoundedAndTheLastMatchDecides)
+{
+    struct CCase
+    {
+        const char* line;
+        bool valid;
+        int32_t result;
+        DWORD delayMs;
+    };
+    const CCase cases[] = {
+        {"aa 5", true, 5, 0},
+        {" \tAA  -2147483648\t60000 ", true, INT32_MIN, 60000},
+        {"aa 1 60001", true, 1, 60000},       // capped
+        {"aa 1 4294967295", true, 1, 60000},  // capped
+        {"aa 2147483648", false, 0, 0},
+        {"aa 1 4294967296", false, 0, 0},
+        {"aa 1 -5", false, 0, 0},
+        {"aa 0x10", false, 0, 0},
+        {"aa 1 2 3", false, 0, 0},
+        {"aa", false, 0, 0},
+        {"", false, 0, 0},
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.line);
+        PluginControl::CControlLine line;
+        ASSERT_EQ(c.valid, PluginControl::ParseControlLine(c.line, line));
+        if (!c.valid)
+            continue;
+        EXPECT_EQ(L"AA", Upper(line.identifier));
+        EXPECT_EQ(c.result, line.result);
+        EXPECT_EQ(c.delayMs, line.delayMs);
+    }
+
+    const std::string text = "\xEF\xBB\xBF* 3 10\r\nAA:01 4\r\nbad line here now\naa:02 6 20\n* 7";
+    struct CChoice
+    {
+        const wchar_t* id;
+        int32_t result;
+        DWORD delayMs;
+    };
+    for (const CChoice& c : {CChoice{L"aa:01", 7, 0}, CChoice{L"AA:02", 7, 0}, CChoice{L"bb", 7, 0}})
+    {
+        const PluginControl::CControlChoice choice = PluginControl::ChooseControl(text, c.id);
+        EXPECT_EQ(c.result, choice.result) << Narrow(c.id);
+        EXPECT_EQ(c.delayMs, choice.delayMs) << Narrow(c.id);
+    }
+    const std::string specificLast = "* 3 10\nAA:01 4";
+    EXPECT_EQ(4, PluginControl::ChooseControl(specificLast, L"aa:01").result);
+    EXPECT_EQ(0u, PluginControl::ChooseControl(specificLast, L"aa:01").delayMs);
+    EXPECT_EQ(3, PluginControl::ChooseControl(specificLast, L"aa:02").result);
+    EXPECT_EQ(0, PluginControl::ChooseControl("", L"aa:01").result);
+}
+
+// "netdev show" against a journal written by copies in several processes,
+// with lines no plug-in writes mixed in.
+TEST(NetDevCommand, ShowSetsTheJournalAgainstTheCopiesInBin)
+{
+    CInstallFixture install;
+    const std::string bin = Narrow(install.InstallPath()) + "\\bin\\";
+    const std::string hue = "2F1A0301-00FF-FFFF-0017-88FFFE123ABC.mod";
+    const std::string mod1 = "2F1A0401-00FF-FFFF-0000-AABBCCDDEE01.mod";
+    const std::string mod2 = "2F1A0401-00FF-FFFF-0000-AABBCCDDEE02.mod";
+    const std::string mod3 = "2F1A0401-00FF-FFFF-0000-AABBCCDDEE03.mod";
+    const std::string mod4 = "2F1A0401-00FF-FFFF-0000-AABBCCDDEE04.mod";
+    const std::string stray = "2F1A9999-00FF-FFFF-0000-000000000000.mod";
+    const std::string journal =
+        "Init\tplugin=Hue\tindex=0\tresult=0\tmodule=" + bin + hue +
+        "\tid=001788fffe123abc\tip=192.168.1.20\tgroup={\"LightChannels\":2,\"SelectedGroup\":\"1\"}\r\n"
+        "Init\tplugin=IoT\tindex=1\tresult=0\tmodule=" + bin + mod1 + "\tmac=aa:01\tip=10.0.0.1\r\n"
+        "Init\tplugin=IoT\tindex=2\tresult=0\tmodule=" + bin + mod2 + "\tmac=aa:02\tip=10.0.0.2\r\n"
+        "Init\tplugin=IoT\tindex=3\tresult=5\tmodule=" + bin + mod3 + "\tmac=aa:03\tip=10.0.0.3\r\n"
+        "=junk\t\t\r\n\r\nUnInit\tno-equals\r\n"
+        "Init\tplugin=IoT\tindex=0\tresult=0\tmodule=" + bin + mod4 + "\tmac=aa:04\tip=10.0.0.4\n"
+        "UnInit\tplugin=IoT\tindex=2\tmodule=" + Narrow(Upper(Widen(bin + mod2))) + "\r\n"
+        "Init\tplugin=IoT\tindex=9\tresult=0";
+    WriteFileBytes(install.InstallPath() + L"\\PluginJournal.txt", journal.data(), journal.size());
+    for (const std::string& name : {hue, mod1, mod2, stray, std::string("other.mod")})
+        WriteFileBytes(Widen(bin + name), "x", 1);
+
+    std::string shown;
+    ASSERT_EQ(0u, NetDev(L"show", &shown));
+    EXPECT_EQ("hue: 1 attached\n"
+              "  [0] " + hue + "  id=001788fffe123abc ip=192.168.1.20 group={\"LightChannels\":2,\"SelectedGroup\":\"1\"}\n"
+              "  copies in bin: 1 (" + hue + ")\n"
+              "iot: 2 attached\n"
+              "  [0] " + mod4 + "  mac=aa:04 ip=10.0.0.4\n"
+              "  [1] " + mod1 + "  mac=aa:01 ip=10.0.0.1\n"
+              "  copies in bin: 2 (" + mod1 + ", " + mod2 + ")\n"
+              "unknown copies in bin: 1 (" + stray + ")\n",
+              shown);
+    ASSERT_EQ(0u, NetDev(L"journal", &shown));
+    EXPECT_EQ(0u, shown.find("Init  plugin=Hue  index=0  result=0  module=")) << shown;
 }
 
 } // namespace

@@ -21,10 +21,10 @@ constexpr wchar_t EVENT_VALUE[] = L"Event";
 // What the tool needs to know of one device manager module.
 struct CModule
 {
-    const wchar_t* name;       // "hue" or "iot" on the command line
+    const wchar_t* name;        // "hue" or "iot" on the command line
     const wchar_t* settingsKey; // HKLM, 32-bit view
     const wchar_t* commandEvent;
-    const char* pluginName;    // "plugin=" in the journal
+    const char* pluginName; // "plugin=" in the journal
 };
 
 const CModule& HueModule();

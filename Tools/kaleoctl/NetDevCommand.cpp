@@ -47,8 +47,8 @@ struct CSubcommand
 };
 
 const CSubcommand kSubcommands[] = {
-    {L"hue", NetDev::Hue},         {L"iot", NetDev::IoT},   {L"send", NetDev::Send},
-    {L"plugin", NetDev::Plugin},   {L"show", NetDev::Show}, {L"journal", NetDev::Journal},
+    {L"hue", NetDev::Hue},       {L"iot", NetDev::IoT},   {L"send", NetDev::Send},
+    {L"plugin", NetDev::Plugin}, {L"show", NetDev::Show}, {L"journal", NetDev::Journal},
 };
 
 const std::wstring kHueSettingsKey =

@@ -135,7 +135,8 @@ int Hue(CArgs& args)
         Console::Error(L"netdev hue: cannot write %s (%lu)\n", path.c_str(), rc);
         return 1;
     }
-    Console::Print(L"hue: wrote %s (%lu bytes, %s)\n", path.c_str(), static_cast<unsigned long>(bytes.size()), plain ? L"plain" : L"scrambled");
+    Console::Print(L"hue: wrote %s (%lu bytes, %s)\n", path.c_str(), static_cast<unsigned long>(bytes.size()),
+                   plain ? L"plain" : L"scrambled");
     return noPath ? 0 : SetConfigPath(HueModule(), path);
 }
 

@@ -54,9 +54,8 @@ int ReadList(const std::wstring& path, nlohmann::json& list)
     std::memcpy(&length, bytes.data(), kLengthFieldBytes);
     if (length < 0 || static_cast<size_t>(length) > bytes.size() - kLengthFieldBytes)
     {
-        Console::Error(L"netdev iot: %s has a length field of %ld for %lu bytes of text\n",
-                       path.c_str(), static_cast<long>(length),
-                       static_cast<unsigned long>(bytes.size() - kLengthFieldBytes));
+        Console::Error(L"netdev iot: %s has a length field of %ld for %lu bytes of text\n", path.c_str(),
+                       static_cast<long>(length), static_cast<unsigned long>(bytes.size() - kLengthFieldBytes));
         return 1;
     }
     std::string text(bytes.data() + kLengthFieldBytes, static_cast<size_t>(length));

@@ -4,6 +4,7 @@
 // came later.
 #include <windows.h>
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,8 +146,8 @@ void ShowModule(const NetDev::CModule& module, const CJournalView& view, const s
     });
     Console::Print(L"%s: %lu attached\n", module.name, static_cast<unsigned long>(devices.size()));
     for (const CJournalEntry* device : devices)
-        Console::Print(L"  [%s] %s  %s\n", Field(*device, "index").c_str(),
-                       FileName(Field(*device, "module")).c_str(), DeviceText(module, *device).c_str());
+        Console::Print(L"  [%s] %s  %s\n", Field(*device, "index").c_str(), FileName(Field(*device, "module")).c_str(),
+                       DeviceText(module, *device).c_str());
 
     std::vector<std::wstring> own;
     for (const std::wstring& name : copies)

@@ -26,9 +26,8 @@ int32_t g_index = -1;
 PluginControl::CControlChoice ReadControl(const std::wstring& installPath, const CRecord& record)
 {
     std::vector<char> bytes;
-    if (installPath.empty() ||
-        Common::ReadBoundedFile(installPath + L"\\" + PluginFiles::CONTROL_FILE, PluginFiles::CONTROL_MAX_BYTES,
-                                bytes) != ERROR_SUCCESS)
+    if (installPath.empty() || Common::ReadBoundedFile(installPath + L"\\" + PluginFiles::CONTROL_FILE,
+                                                       PluginFiles::CONTROL_MAX_BYTES, bytes) != ERROR_SUCCESS)
         return PluginControl::CControlChoice();
     return PluginControl::ChooseControl(std::string(bytes.begin(), bytes.end()), PluginRecord::Identifier(record));
 }

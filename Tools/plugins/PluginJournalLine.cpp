@@ -17,7 +17,9 @@ void AppendSafe(std::string& out, const std::string& value)
 }
 } // namespace
 
-CJournalLine::CJournalLine(const char* call) : m_text(call) {}
+CJournalLine::CJournalLine(const char* call) : m_text(call)
+{
+}
 
 void CJournalLine::Add(const char* key, const std::string& utf8Value)
 {

@@ -16,8 +16,8 @@ Common::CHandle OpenJournal(const std::wstring& path, DWORD& error)
     for (int attempt = 0;; ++attempt)
     {
         Common::CHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : ::GetLastError();
         if (file || error != ERROR_SHARING_VIOLATION || attempt + 1 >= kOpenAttempts)
             return file;

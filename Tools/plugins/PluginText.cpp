@@ -36,8 +36,8 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) noexcept
 {
     if (a.size() != b.size() || a.size() > INT_MAX)
         return false;
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 std::vector<std::string> SplitLines(const std::string& text)

@@ -77,19 +77,19 @@ TEST(NetDevCommand, HueWritesTheBridgeDocumentUnderTheModuleKey)
     const std::wstring file = dir / L"hue.json";
     const json bridge = json::parse(R"({"Bridges":[{"Id":"001788fffe123abc","Name":"Hall","IpAddress":"192.168.1.20",
         "SelectedGroup":"7","Groups":{"1":{"Id":"1","Lights":["3","4"]},"7":{"Id":"7","Lights":[]}}}]})");
-    const json bare = json::parse(
-        R"({"Bridges":[{"Id":"b","Name":"","IpAddress":"","SelectedGroup":"","Groups":{}}]})");
+    const json bare =
+        json::parse(R"({"Bridges":[{"Id":"b","Name":"","IpAddress":"","SelectedGroup":"","Groups":{}}]})");
     struct CCase
     {
         std::wstring args;
-        json document;          // discarded: compare `text` instead
-        std::string text;       // the file's unscrambled bytes
+        json document;    // discarded: compare `text` instead
+        std::string text; // the file's unscrambled bytes
         bool scrambled;
         bool setsPath;
     };
     const CCase cases[] = {
-        {L"--id 001788fffe123abc --name Hall --ip 192.168.1.20 --group 1=3,4 --group 7= --selected 7", bridge, "",
-         true, true},
+        {L"--id 001788fffe123abc --name Hall --ip 192.168.1.20 --group 1=3,4 --group 7= --selected 7", bridge, "", true,
+         true},
         {L"--id b", bare, "", true, true},
         {L"--raw \"{not json\" --no-path", json::value_t::discarded, "{not json", true, false},
         {L"--raw \"[1]\" --plain --no-path", json::value_t::discarded, "[1]", false, false},
@@ -118,10 +118,20 @@ TEST(NetDevCommand, IoTEditsRoundTripThroughTheLengthPrefixedList)
     CScratchDir dir;
     const std::wstring file = dir / L"iot.bin";
     const std::wstring at = L" --file \"" + file + L"\"";
-    const json a = {{"pid", 1025}, {"eid", 0}, {"handle", 4294967296ull}, {"device_name", ""},
-                    {"mac_address", "aa:bb:cc:dd:ee:01"}, {"ip_address", "10.0.0.5"}, {"serial_number", ""}};
-    const json b = {{"pid", 2593}, {"eid", 3}, {"handle", 0}, {"device_name", "Desk"},
-                    {"mac_address", "aa:bb:cc:dd:ee:02"}, {"ip_address", ""}, {"serial_number", "S2"}};
+    const json a = {{"pid", 1025},
+                    {"eid", 0},
+                    {"handle", 4294967296ull},
+                    {"device_name", ""},
+                    {"mac_address", "aa:bb:cc:dd:ee:01"},
+                    {"ip_address", "10.0.0.5"},
+                    {"serial_number", ""}};
+    const json b = {{"pid", 2593},
+                    {"eid", 3},
+                    {"handle", 0},
+                    {"device_name", "Desk"},
+                    {"mac_address", "aa:bb:cc:dd:ee:02"},
+                    {"ip_address", ""},
+                    {"serial_number", "S2"}};
     json aChanged = a;
     aChanged["ip_address"] = "10.0.0.9";
     aChanged["pid"] = 1026;
@@ -235,9 +245,9 @@ std::string Pid()
 class CPluginCopy
 {
 public:
-    CPluginCopy(const wchar_t* plugin, const std::wstring& copy)
+    CPluginCopy(const std::wstring& plugin, const std::wstring& copy)
     {
-        EXPECT_TRUE(::CopyFileW((BinDir() + L"\\" + plugin).c_str(), copy.c_str(), FALSE));
+        EXPECT_TRUE(::CopyFileW(plugin.c_str(), copy.c_str(), FALSE));
         m_module.Reset(::LoadLibraryW(copy.c_str()));
         EXPECT_TRUE(m_module);
     }
@@ -268,8 +278,11 @@ TEST(SamplePlugins, IoTCopyAnswersFromTheControlFileAndJournalsEachCall)
 {
     using CRecord = Common::IoT::_DEVICEINFOTYPE;
     CInstallFixture install;
+    // As a device manager does: from the plug-in the installer put in bin.
+    ASSERT_EQ(0u,
+              RunProcess(BinDir() + L"\\kaleoctl.exe", L"install --path \"" + install.InstallPath() + L"\"", 30000));
     const std::wstring copy = install.InstallPath() + L"\\bin\\2F1A0401-00FF-FFFF-0000-AABBCCDDEE01.mod";
-    CPluginCopy plugin(L"KaleoIoTPlugin.dll", copy);
+    CPluginCopy plugin(install.InstallPath() + L"\\bin\\KaleoIoTPlugin.dll", copy);
     const auto init = plugin.Export<FnInit<CRecord>>("Init");
     const auto uninit = plugin.Export<FnUnInit>("UnInit");
     ASSERT_TRUE(init && uninit);
@@ -312,9 +325,9 @@ TEST(SamplePlugins, IoTCopyAnswersFromTheControlFileAndJournalsEachCall)
     ASSERT_EQ(0u, NetDev(L"show iot", &shown));
     EXPECT_NE(std::string::npos, shown.find("iot: 0 attached\n  copies in bin: 1")) << shown;
 
-    const std::string fields = "\tmodule=" + Narrow(copy) + "\tname=" + std::string(Common::DEVICE_TEXT_CHARS, 'x') +
-                               "\tmac=aa:bb:cc:dd:ee:01\tip=10.0.0.5\tserial=S?1\teid=7\thandle=100000000\tprocess=" +
-                               Pid();
+    const std::string fields =
+        "\tmodule=" + Narrow(copy) + "\tname=" + std::string(Common::DEVICE_TEXT_CHARS, 'x') +
+        "\tmac=aa:bb:cc:dd:ee:01\tip=10.0.0.5\tserial=S?1\teid=7\thandle=100000000\tprocess=" + Pid();
     const std::vector<std::string> expected = {
         "Init\tplugin=IoT\tpid=1025\tindex=3\tresult=5" + fields,
         "Init\tplugin=IoT\tpid=1025\tindex=3\tresult=0" + fields,
@@ -328,7 +341,7 @@ TEST(SamplePlugins, HueCopyJournalsTheBridgeRecord)
     using CRecord = Common::SmartLighting::_DEVICEINFOTYPE;
     CInstallFixture install;
     const std::wstring copy = install.InstallPath() + L"\\bin\\2F1A0301-00FF-FFFF-0017-88FFFE123ABC.mod";
-    CPluginCopy plugin(L"KaleoHuePlugin.dll", copy);
+    CPluginCopy plugin(BinDir() + L"\\KaleoHuePlugin.dll", copy);
     const auto init = plugin.Export<FnInit<CRecord>>("Init");
     ASSERT_TRUE(init);
 
@@ -340,14 +353,16 @@ TEST(SamplePlugins, HueCopyJournalsTheBridgeRecord)
     record.pid = 769;
     record.index = 1;
     // Bad lines around the rule are ignored; the wildcard decides.
-    const std::string control = "\xEF\xBB\xBF" "001788FFFE123ABC\r\n* -7\nx 1 2 3\n* x\n";
+    const std::string control = "\xEF\xBB\xBF"
+                                "001788FFFE123ABC\r\n* -7\nx 1 2 3\n* x\n";
     WriteFileBytes(install.InstallPath() + L"\\PluginControl.txt", control.data(), control.size());
     EXPECT_EQ(-7, init(record));
 
     const std::vector<std::string> expected = {
         "Init\tplugin=Hue\tpid=769\tindex=1\tresult=-7\tmodule=" + Narrow(copy) +
-        "\tid=001788fffe123abc\tname=Hall\tip=192.168.1.20\tgroup={\"LightChannels\":2,\"SelectedGroup\":\"1\"}"
-        "\teid=0\tprocess=" + Pid(),
+            "\tid=001788fffe123abc\tname=Hall\tip=192.168.1.20\tgroup={\"LightChannels\":2,\"SelectedGroup\":\"1\"}"
+            "\teid=0\tprocess=" +
+            Pid(),
     };
     EXPECT_EQ(expected, JournalLines(install.InstallPath()));
 }
@@ -366,8 +381,8 @@ TEST(SamplePlugins, ControlLinesAreBoundedAndTheLastMatchDecides)
     const CCase cases[] = {
         {"aa 5", true, 5, 0},
         {" \tAA  -2147483648\t60000 ", true, INT32_MIN, 60000},
-        {"aa 1 60001", true, 1, 60000},       // capped
-        {"aa 1 4294967295", true, 1, 60000},  // capped
+        {"aa 1 60001", true, 1, 60000},      // capped
+        {"aa 1 4294967295", true, 1, 60000}, // capped
         {"aa 2147483648", false, 0, 0},
         {"aa 1 4294967296", false, 0, 0},
         {"aa 1 -5", false, 0, 0},
@@ -423,12 +438,22 @@ TEST(NetDevCommand, ShowSetsTheJournalAgainstTheCopiesInBin)
     const std::string journal =
         "Init\tplugin=Hue\tindex=0\tresult=0\tmodule=" + bin + hue +
         "\tid=001788fffe123abc\tip=192.168.1.20\tgroup={\"LightChannels\":2,\"SelectedGroup\":\"1\"}\r\n"
-        "Init\tplugin=IoT\tindex=1\tresult=0\tmodule=" + bin + mod1 + "\tmac=aa:01\tip=10.0.0.1\r\n"
-        "Init\tplugin=IoT\tindex=2\tresult=0\tmodule=" + bin + mod2 + "\tmac=aa:02\tip=10.0.0.2\r\n"
-        "Init\tplugin=IoT\tindex=3\tresult=5\tmodule=" + bin + mod3 + "\tmac=aa:03\tip=10.0.0.3\r\n"
+        "Init\tplugin=IoT\tindex=1\tresult=0\tmodule=" +
+        bin + mod1 +
+        "\tmac=aa:01\tip=10.0.0.1\r\n"
+        "Init\tplugin=IoT\tindex=2\tresult=0\tmodule=" +
+        bin + mod2 +
+        "\tmac=aa:02\tip=10.0.0.2\r\n"
+        "Init\tplugin=IoT\tindex=3\tresult=5\tmodule=" +
+        bin + mod3 +
+        "\tmac=aa:03\tip=10.0.0.3\r\n"
         "=junk\t\t\r\n\r\nUnInit\tno-equals\r\n"
-        "Init\tplugin=IoT\tindex=0\tresult=0\tmodule=" + bin + mod4 + "\tmac=aa:04\tip=10.0.0.4\n"
-        "UnInit\tplugin=IoT\tindex=2\tmodule=" + Narrow(Upper(Widen(bin + mod2))) + "\r\n"
+        "Init\tplugin=IoT\tindex=0\tresult=0\tmodule=" +
+        bin + mod4 +
+        "\tmac=aa:04\tip=10.0.0.4\n"
+        "UnInit\tplugin=IoT\tindex=2\tmodule=" +
+        Narrow(Upper(Widen(bin + mod2))) +
+        "\r\n"
         "Init\tplugin=IoT\tindex=9\tresult=0";
     WriteFileBytes(install.InstallPath() + L"\\PluginJournal.txt", journal.data(), journal.size());
     for (const std::string& name : {hue, mod1, mod2, stray, std::string("other.mod")})
@@ -437,13 +462,24 @@ TEST(NetDevCommand, ShowSetsTheJournalAgainstTheCopiesInBin)
     std::string shown;
     ASSERT_EQ(0u, NetDev(L"show", &shown));
     EXPECT_EQ("hue: 1 attached\n"
-              "  [0] " + hue + "  id=001788fffe123abc ip=192.168.1.20 group={\"LightChannels\":2,\"SelectedGroup\":\"1\"}\n"
-              "  copies in bin: 1 (" + hue + ")\n"
-              "iot: 2 attached\n"
-              "  [0] " + mod4 + "  mac=aa:04 ip=10.0.0.4\n"
-              "  [1] " + mod1 + "  mac=aa:01 ip=10.0.0.1\n"
-              "  copies in bin: 2 (" + mod1 + ", " + mod2 + ")\n"
-              "unknown copies in bin: 1 (" + stray + ")\n",
+              "  [0] " +
+                  hue +
+                  "  id=001788fffe123abc ip=192.168.1.20 group={\"LightChannels\":2,\"SelectedGroup\":\"1\"}\n"
+                  "  copies in bin: 1 (" +
+                  hue +
+                  ")\n"
+                  "iot: 2 attached\n"
+                  "  [0] " +
+                  mod4 +
+                  "  mac=aa:04 ip=10.0.0.4\n"
+                  "  [1] " +
+                  mod1 +
+                  "  mac=aa:01 ip=10.0.0.1\n"
+                  "  copies in bin: 2 (" +
+                  mod1 + ", " + mod2 +
+                  ")\n"
+                  "unknown copies in bin: 1 (" +
+                  stray + ")\n",
               shown);
     ASSERT_EQ(0u, NetDev(L"journal", &shown));
     EXPECT_EQ(0u, shown.find("Init  plugin=Hue  index=0  result=0  module=")) << shown;

@@ -17,6 +17,7 @@ int CmdApps(const CArgs& args);
 int CmdDevice(const CArgs& args);
 int CmdDevices(const CArgs& args);
 int CmdPipe(const CArgs& args);
+int CmdNetDev(const CArgs& args);
 
 // Small argument helpers shared by the commands.
 bool TakeFlag(CArgs& args, const wchar_t* name);

@@ -1,5 +1,6 @@
 // Prepares a machine as the SDK's installer does: the install folder with
-// "Logs" and "bin", "InstallPath", the Apps key and the plug-in catalogue.
+// "Logs" and "bin", "InstallPath", the Apps key and the plug-in catalogue,
+// with the sample Hue and IoT plug-ins in bin.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -50,6 +51,35 @@ bool WriteCatalogue(const std::wstring& path)
            written == sizeof(kCatalogue) - 1;
 }
 
+// The sample plug-ins built beside this tool serve the catalogue's Hue and
+// IoT entries: the device managers copy them from bin for each device.
+const wchar_t* const kSamplePlugins[] = {L"KaleoHuePlugin.dll", L"KaleoIoTPlugin.dll"};
+
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD chars = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (chars == 0 || chars >= MAX_PATH)
+        return std::wstring();
+    std::wstring folder(path, chars);
+    const size_t slash = folder.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+}
+
+// The names of the plug-ins copied; those not built are left out.
+std::wstring CopySamplePlugins(const std::wstring& bin)
+{
+    std::wstring copied;
+    const std::wstring source = OwnFolder();
+    for (const wchar_t* name : kSamplePlugins)
+    {
+        if (!source.empty() &&
+            ::CopyFileW((source + L"\\" + name).c_str(), (bin + L"\\" + name).c_str(), FALSE))
+            copied += (copied.empty() ? L"" : L", ") + std::wstring(name);
+    }
+    return copied.empty() ? L"(none built beside kaleoctl)" : copied;
+}
+
 bool EnsureKey(const wchar_t* path)
 {
     CRegKey key;
@@ -83,6 +113,7 @@ int CmdInstall(const CArgs& argsIn)
         Console::Error(L"install: cannot write %s (%lu)\n", catalogue.c_str(), ::GetLastError());
         return 1;
     }
+    const std::wstring plugins = CopySamplePlugins(path + L"\\bin");
     const DWORD rc = RegSetString(KALEO_ROOT_KEY, L"InstallPath", path);
     if (rc != ERROR_SUCCESS || !EnsureKey(KALEO_APPS_KEY))
     {
@@ -103,6 +134,7 @@ int CmdInstall(const CArgs& argsIn)
     Console::Print(L"  InstallPath = %s\n", path.c_str());
     Console::Print(L"  folders     = Logs, bin\n");
     Console::Print(L"  catalogue   = %s\n", catalogue.c_str());
+    Console::Print(L"  plug-ins    = %s\n", plugins.c_str());
     Console::Print(L"  apps key    = HKLM\\%s (Enable = %lu)\n", KALEO_APPS_KEY, enable);
     return 0;
 }

@@ -27,6 +27,8 @@ const CCommand kCommands[] = {
      L"devices publish|unpublish|hue|broadcast-service|list ...   publish devices for the proxy, show what it derives"},
     {L"pipe", CmdPipe,
      L"pipe send|flood (--name PIPE | --handle H) ...   act as the device side: write into a device's data pipe"},
+    {L"netdev", CmdNetDev,
+     L"netdev hue|iot|send|plugin|show|journal ...   act as the SDK around the network device managers"},
     {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
 };
 

@@ -47,7 +47,12 @@ extern "C" int __cdecl Init(CRecord record)
         g_index = record.index;
         const std::wstring modulePath = PluginSelf::ModulePath();
         const std::wstring installPath = PluginSelf::InstallPath(modulePath);
-        const PluginControl::CControlChoice choice = ReadControl(installPath, record);
+        PluginControl::CControlChoice choice = ReadControl(installPath, record);
+#if defined(KALEO_PLUGIN_REFUSES)
+        // The variant a catalogue lists before a working plug-in, so that
+        // the device manager must go on to the next entry.
+        choice.result = ERROR_ACCESS_DENIED;
+#endif
         if (choice.delayMs != 0)
             ::Sleep(choice.delayMs);
 

@@ -39,7 +39,9 @@ TEST_F(Frame, ServiceEventsStartAndStopTheManagerWithTheirResults)
         const size_t before = step.line ? CountInLog(step.line) : 0;
         EXPECT_EQ(0, m_module.Event(step.code)) << step.code;
         if (step.line)
+        {
             EXPECT_EQ(before + 1, CountInLog(step.line)) << step.code;
+        }
     }
     EXPECT_EQ(0, m_module.UnInit());
     EXPECT_EQ(0, m_module.Event(1)) << "events after the stop find no manager";

@@ -4,6 +4,8 @@
 
 #include "IoTModuleName.h"
 #include "LogWriter.h"
+#include "NetDeviceNames.h"
+#include "RecordText.h"
 
 namespace
 {
@@ -11,16 +13,13 @@ namespace
 const CNetModuleSettings kSettings = {
     L"CIoTDeviceManager",
     L"CIoTDeviceManager::DoIoT",
-    L"Software\\Vexel Kaleo SDK\\Devices\\IoT",
-    L"Global\\{FB2F2BAB-9609-4F75-8C15-6E2F797B5800}",
+    NetDevice::IOT_SETTINGS_KEY,
+    NetDevice::IOT_COMMAND_EVENT,
     2000,
     false,
 };
 
-bool TextEquals(const wchar_t* a, const wchar_t* b) noexcept
-{
-    return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
+using NetDevice::TextEquals;
 
 bool SameDevice(const Common::IoT::_DEVICEINFOTYPE& a, const Common::IoT::_DEVICEINFOTYPE& b) noexcept
 {

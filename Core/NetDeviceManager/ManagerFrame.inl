@@ -137,7 +137,7 @@ void CNetDeviceManager<TRecord>::RunCommand() noexcept
     try
     {
         std::wstring word;
-        if (Common::RegGetString(m_settings.settingsKey, L"Event", word) != ERROR_SUCCESS)
+        if (Common::RegGetString(m_settings.settingsKey, NetDevice::EVENT_VALUE, word) != ERROR_SUCCESS)
             word.clear();
         LogFrame(L"%s | Event : %s", m_settings.workerName, word.c_str());
         if (word == L"Load")

@@ -10,7 +10,7 @@ DWORD CNetDeviceManager<TRecord>::UpdateDevices() noexcept
     try
     {
         std::wstring path;
-        result = Common::RegGetString(m_settings.settingsKey, L"Path", path);
+        result = Common::RegGetString(m_settings.settingsKey, NetDevice::PATH_VALUE, path);
         if (result == ERROR_SUCCESS && path.empty())
             result = ERROR_EMPTY;
         if (result == ERROR_SUCCESS)

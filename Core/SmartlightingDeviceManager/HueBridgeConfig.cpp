@@ -23,14 +23,6 @@ namespace
 
 const wchar_t FUNCTION[] = L"CSmartlightingDeviceManager::GetDevicesInfo";
 
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) noexcept
-{
-    if (a.size() != b.size() || a.size() > INT_MAX)
-        return false;
-    const int length = static_cast<int>(a.size());
-    return ::CompareStringOrdinal(a.data(), length, b.data(), length, TRUE) == CSTR_EQUAL;
-}
-
 // A string member converted to UTF-16; the library's error when it is
 // missing or not a string.
 std::wstring StringMember(const json& object, const char* name)
@@ -59,7 +51,7 @@ unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
     const json* chosen = nullptr;
     for (const json& group : groups)
     {
-        if (EqualNoCase(StringMember(group, "Id"), selected))
+        if (NetDevice::TextEquals(StringMember(group, "Id"), selected))
             chosen = &group;
     }
     if (chosen == nullptr)

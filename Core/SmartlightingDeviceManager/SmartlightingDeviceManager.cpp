@@ -5,18 +5,18 @@
 #include "GroupInfo.h"
 #include "HueModuleName.h"
 #include "LogWriter.h"
+#include "NetDeviceNames.h"
+#include "RecordText.h"
 #include "Registry.h"
 
 namespace
 {
 
-constexpr wchar_t SETTINGS_KEY[] = L"Software\\Vexel Kaleo SDK\\Devices\\SmartLighting\\PhilipsHue";
-
 const CNetModuleSettings kSettings = {
     L"CSmartlightingDeviceManager",
     L"CSmartlightingDeviceManager::DoPhilipsHue",
-    SETTINGS_KEY,
-    L"Global\\{E1E6E8C5-6E1C-465A-ADB8-3E213B1E2E36}",
+    NetDevice::SMARTLIGHTING_SETTINGS_KEY,
+    NetDevice::SMARTLIGHTING_COMMAND_EVENT,
     1000,
     true,
 };
@@ -24,10 +24,7 @@ const CNetModuleSettings kSettings = {
 // The module name takes the identifier's characters up to the 12th.
 constexpr size_t MIN_BRIDGE_ID_CHARS = 12;
 
-bool TextEquals(const wchar_t* a, const wchar_t* b) noexcept
-{
-    return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
+using NetDevice::TextEquals;
 
 bool SameBridge(const Common::SmartLighting::_DEVICEINFOTYPE& a,
                 const Common::SmartLighting::_DEVICEINFOTYPE& b) noexcept
@@ -62,7 +59,7 @@ CSmartlightingDeviceManager::~CSmartlightingDeviceManager()
 void CSmartlightingDeviceManager::OnStart() noexcept
 {
     DWORD debug = 0;
-    if (Common::RegGetDword(SETTINGS_KEY, L"Debug", debug) == ERROR_SUCCESS)
+    if (Common::RegGetDword(NetDevice::SMARTLIGHTING_SETTINGS_KEY, NetDevice::DEBUG_VALUE, debug) == ERROR_SUCCESS)
         m_debug = debug;
 }
 

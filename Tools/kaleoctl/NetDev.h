@@ -10,13 +10,14 @@
 #include <string>
 
 #include "Commands.h"
+#include "NetDeviceNames.h"
 
 namespace NetDev
 {
 
 // Registry values under a module's settings key.
-constexpr wchar_t PATH_VALUE[] = L"Path";
-constexpr wchar_t EVENT_VALUE[] = L"Event";
+using NetDevice::EVENT_VALUE;
+using NetDevice::PATH_VALUE;
 
 // What the tool needs to know of one device manager module.
 struct CModule

@@ -6,7 +6,6 @@
 #include <cwctype>
 
 #include "Console.h"
-#include "DeviceSources.h"
 #include "NetDev.h"
 #include "PluginFiles.h"
 #include "Registry.h"
@@ -51,13 +50,10 @@ const CSubcommand kSubcommands[] = {
     {L"plugin", NetDev::Plugin}, {L"show", NetDev::Show}, {L"journal", NetDev::Journal},
 };
 
-const std::wstring kHueSettingsKey =
-    std::wstring(DeviceSources::SMART_LIGHTING_KEY) + L"\\" + DeviceSources::PHILIPS_HUE_NAME;
-
-// The command events the two modules create and wait on.
-const NetDev::CModule kHue = {L"hue", kHueSettingsKey.c_str(), L"Global\\{E1E6E8C5-6E1C-465A-ADB8-3E213B1E2E36}",
+// The settings keys and command events the two modules read and wait on.
+const NetDev::CModule kHue = {L"hue", NetDevice::SMARTLIGHTING_SETTINGS_KEY, NetDevice::SMARTLIGHTING_COMMAND_EVENT,
                               PluginFiles::PLUGIN_HUE};
-const NetDev::CModule kIoT = {L"iot", DeviceSources::IOT_KEY, L"Global\\{FB2F2BAB-9609-4F75-8C15-6E2F797B5800}",
+const NetDev::CModule kIoT = {L"iot", NetDevice::IOT_SETTINGS_KEY, NetDevice::IOT_COMMAND_EVENT,
                               PluginFiles::PLUGIN_IOT};
 
 } // namespace

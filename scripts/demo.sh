@@ -16,7 +16,7 @@ mkdir -p "$RUN"
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 # Runs a Windows program with its output through a file (Wine's system
 # processes must not inherit our pipes).
-win() { wine "$@" </dev/null >"$RUN/out.txt" 2>&1; local rc=$?; tr -d '\r' <"$RUN/out.txt"; return $rc; }
+win() { local rc; wine "$@" </dev/null >"$RUN/out.txt" 2>&1 && rc=0 || rc=$?; tr -d '\r' <"$RUN/out.txt"; return $rc; }
 ctl() { win "$INSTALL_WIN\\bin\\kaleoctl.exe" "$@"; }
 
 wine_start
@@ -30,9 +30,9 @@ trap cleanup EXIT
 step "1. Install the SDK into the Wine prefix"
 win "$BIN/kaleoctl.exe" uninstall >/dev/null || true
 win "$BIN/kaleoctl.exe" install --path "$INSTALL_WIN"
-cp "$BIN"/{VxSvcHost.exe,VxAppManager.dll,kaleoctl.exe} "$INSTALL/bin/"
+cp "$BIN"/{VxSvcHost.exe,VxAppManager.dll,VxSmartlightingDeviceManager.dll,VxIoTDeviceManager.dll,kaleoctl.exe} "$INSTALL/bin/"
 rm -f "$INSTALL"/Logs/*
-echo "copied VxSvcHost.exe, VxAppManager.dll, kaleoctl.exe into $INSTALL_WIN\\bin"
+echo "copied VxSvcHost.exe, the three service modules and kaleoctl.exe into $INSTALL_WIN\\bin"
 
 step "2. Start the service host with VxAppManager"
 wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host.txt" 2>&1 &
@@ -238,7 +238,74 @@ ctl devices broadcast-service --stop
 wait "$BROADCAST_PID" 2>/dev/null || true
 ctl devices unpublish broadcast --name Ambience
 
-step "24. Stop the host from another process"
+# Road 3: the commander (kaleoctl netdev, another process) writes the
+# scrambled configuration files, sets "Path" and "Event" and signals each
+# module's command event; the modules attach every device through its own
+# copy of the sample plug-in, which journals each call.
+HUE_CFG='C:\ProgramData\Vexel\hue-bridge.cfg'
+mkdir -p "$WINEPREFIX/drive_c/ProgramData/Vexel"
+IOT_CFG='C:\ProgramData\Vexel\VxIoT.json'
+BRIDGE=(--file "$HUE_CFG" --id 001788fffe123abc --name "Living room" --ip 192.168.1.20
+        --group 1=1,2,3 --group 2=4,5)
+# Waits until the host's log holds a line COUNT times.
+wait_log() {
+  for _ in $(seq 1 100); do
+    [ "$(ctl log | grep -c -- "$1" || true)" -ge "$2" ] && return 0
+    sleep 0.2
+  done
+  echo "(still waiting for: $1)"
+}
+netdev_lines() { ctl log | grep -E "$1" | sed -E 's/^([^,]*,){4}//' || true; }
+load_both() {
+  local hue iot
+  hue=$(ctl log | grep -c 'CSmartlightingDeviceManager::UpdateDevices | END' || true)
+  iot=$(ctl log | grep -c 'CIoTDeviceManager::UpdateDevices | END' || true)
+  ctl netdev send hue Load
+  ctl netdev send iot Load
+  wait_log 'CSmartlightingDeviceManager::UpdateDevices | END' $((hue + 1))
+  wait_log 'CIoTDeviceManager::UpdateDevices | END' $((iot + 1))
+}
+
+step "24. Road 3: the host starts again, now with all three service modules"
+ctl host stop
+wait "$HOST_PID" || true
+wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" \
+  "$INSTALL_WIN\\bin\\VxSmartlightingDeviceManager.dll" "$INSTALL_WIN\\bin\\VxIoTDeviceManager.dll" \
+  </dev/null >"$RUN/host3.txt" 2>&1 &
+HOST_PID=$!
+ctl host wait --timeout 30000
+ctl host status
+netdev_lines 'CSmartlightingDeviceManager::(Init|DoPhilipsHue)'
+
+step "25. The commander configures a Hue bridge and two IoT lights, then sends Load to both modules"
+ctl netdev hue "${BRIDGE[@]}" --selected 1
+ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:01 --pid 1025 --name Desk --ip 10.0.0.11 --serial SN-01
+ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:02 --pid 1025 --name Shelf --ip 10.0.0.12 --serial SN-02
+ctl netdev iot show --file "$IOT_CFG"
+load_both
+netdev_lines 'GetDevicesInfo \| (START|END)|AddDevice \| (SUCCESS|END)|UpdateDevices \| END'
+ctl netdev show
+ctl netdev journal
+
+step "26. The selected group and one light's address change: Load re-attaches just those two"
+JOURNAL_LINES=$(ctl netdev journal | wc -l)
+ctl netdev hue "${BRIDGE[@]}" --selected 2
+ctl netdev iot change --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:02 --ip 10.0.0.22
+load_both
+netdev_lines 'bridge group=|ip mismatch' | tail -4
+echo "--- journal lines of this Load"
+ctl netdev journal | tail -n +$((JOURNAL_LINES + 1))
+ctl netdev show
+
+step "27. Reset detaches everything"
+clears=$(ctl log | grep -c 'ClearDevices | END' || true)
+ctl netdev send hue Reset
+ctl netdev send iot Reset
+wait_log 'ClearDevices | END' $((clears + 2))
+netdev_lines 'ClearDevices \| END|RemoveDevice \| SUCCESS' | tail -5
+ctl netdev show
+
+step "28. Stop the host from another process"
 ctl host stop
 wait "$HOST_PID" && rc=0 || rc=$?
 HOST_PID=

@@ -73,17 +73,12 @@ bool CSmartlightingDeviceManager::TakesPart(const CRecord& record) const noexcep
     return record.pid == HueBridge::HUE_BRIDGE_PID;
 }
 
-bool CSmartlightingDeviceManager::CompareForRemoval(const wchar_t* function, const CRecord& connected,
-                                                    const CRecord& discovered) noexcept
+// True when two records of one bridge have equal group and channel texts;
+// a difference is logged when asked, and a record whose texts cannot be
+// read counts as different, with the reason logged.
+bool CSmartlightingDeviceManager::CompareGroups(const wchar_t* function, const CRecord& connected,
+                                                const CRecord& discovered, bool logDifference) noexcept
 {
-    if (!SameBridge(connected, discovered))
-    {
-        KLOG(Common::LOG_INFO, L"%s | connected bridge id=%s, name=%s, ip=%s", function, connected.szId,
-             connected.szName, connected.szIpAddress);
-        KLOG(Common::LOG_INFO, L"%s | discovered bridge id=%s, name=%s, ip=%s", function, discovered.szId,
-             discovered.szName, discovered.szIpAddress);
-        return false;
-    }
     try
     {
         CGroupTexts c, d;
@@ -93,12 +88,15 @@ bool CSmartlightingDeviceManager::CompareForRemoval(const wchar_t* function, con
             KLOG(Common::LOG_ERROR, L"%s | %s", function, error.c_str());
             return false;
         }
-        if (TextEquals(c.group.c_str(), d.group.c_str()) && TextEquals(c.channels.c_str(), d.channels.c_str()))
+        if (TextEquals(c.group, d.group) && TextEquals(c.channels, d.channels))
             return true;
-        KLOG(Common::LOG_INFO, L"%s | connected bridge group=%s, lightchannels=%s", function, c.group.c_str(),
-             c.channels.c_str());
-        KLOG(Common::LOG_INFO, L"%s | discovered bridge group=%s, lightchannels=%s", function, d.group.c_str(),
-             d.channels.c_str());
+        if (logDifference)
+        {
+            KLOG(Common::LOG_INFO, L"%s | connected bridge group=%s, lightchannels=%s", function, c.group.c_str(),
+                 c.channels.c_str());
+            KLOG(Common::LOG_INFO, L"%s | discovered bridge group=%s, lightchannels=%s", function, d.group.c_str(),
+                 d.channels.c_str());
+        }
     }
     catch (...)
     {
@@ -107,27 +105,23 @@ bool CSmartlightingDeviceManager::CompareForRemoval(const wchar_t* function, con
     return false;
 }
 
+bool CSmartlightingDeviceManager::CompareForRemoval(const wchar_t* function, const CRecord& connected,
+                                                    const CRecord& discovered) noexcept
+{
+    if (SameBridge(connected, discovered))
+        return CompareGroups(function, connected, discovered, true);
+    KLOG(Common::LOG_INFO, L"%s | connected bridge id=%s, name=%s, ip=%s", function, connected.szId,
+         connected.szName, connected.szIpAddress);
+    KLOG(Common::LOG_INFO, L"%s | discovered bridge id=%s, name=%s, ip=%s", function, discovered.szId,
+         discovered.szName, discovered.szIpAddress);
+    return false;
+}
+
 bool CSmartlightingDeviceManager::IsAlreadyAttached(const wchar_t* function, const CRecord& connected,
                                                     const CRecord& discovered) noexcept
 {
-    if (discovered.szGroupInfo[0] == L'\0' || !SameBridge(connected, discovered))
-        return false;
-    try
-    {
-        CGroupTexts c, d;
-        std::wstring error;
-        if (!ReadGroupTexts(connected, c, error) || !ReadGroupTexts(discovered, d, error))
-        {
-            KLOG(Common::LOG_ERROR, L"%s | %s", function, error.c_str());
-            return false;
-        }
-        return TextEquals(c.group.c_str(), d.group.c_str()) && TextEquals(c.channels.c_str(), d.channels.c_str());
-    }
-    catch (...)
-    {
-        KLOG(Common::LOG_ERROR, L"%s | out of memory", function);
-        return false;
-    }
+    return discovered.szGroupInfo[0] != L'\0' && SameBridge(connected, discovered) &&
+           CompareGroups(function, connected, discovered, false);
 }
 
 void CSmartlightingDeviceManager::LogRecord(const wchar_t* function, int32_t index, const CRecord& record) noexcept

@@ -29,5 +29,8 @@ protected:
     bool RemoveRefusesPidZero() const noexcept override { return false; }
 
 private:
+    bool CompareGroups(const wchar_t* function, const CRecord& connected, const CRecord& discovered,
+                       bool logDifference) noexcept;
+
     DWORD m_debug = 0;
 };

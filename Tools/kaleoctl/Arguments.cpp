@@ -32,7 +32,7 @@ bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value)
     return false;
 }
 
-bool ParseNumber(const std::wstring& text, unsigned long& value, bool allowHex)
+bool ParseNumber64(const std::wstring& text, unsigned long long& value, bool allowHex)
 {
     // wcstoul would take blanks, a sign and a partial text; none is a number here.
     if (text.empty() || !std::iswdigit(text[0]))
@@ -48,10 +48,19 @@ bool ParseNumber(const std::wstring& text, unsigned long& value, bool allowHex)
     }
     errno = 0;
     wchar_t* end = nullptr;
-    const unsigned long parsed = std::wcstoul(start, &end, base);
-    if (errno != 0 || end == start || *end != L'\0' || parsed > 0xFFFFFFFFul)
+    const unsigned long long parsed = std::wcstoull(start, &end, base);
+    if (errno != 0 || end == start || *end != L'\0')
         return false;
     value = parsed;
+    return true;
+}
+
+bool ParseNumber(const std::wstring& text, unsigned long& value, bool allowHex)
+{
+    unsigned long long parsed = 0;
+    if (!ParseNumber64(text, parsed, allowHex) || parsed > 0xFFFFFFFFull)
+        return false;
+    value = static_cast<unsigned long>(parsed);
     return true;
 }
 

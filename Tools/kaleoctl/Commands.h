@@ -26,6 +26,8 @@ bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value);
 // for anything else (blanks, signs, trailing text, above 0xFFFFFFFF), so a
 // mistyped option is refused instead of read as 0.
 bool ParseNumber(const std::wstring& text, unsigned long& value, bool allowHex = false);
+// The same for the whole 64-bit range.
+bool ParseNumber64(const std::wstring& text, unsigned long long& value, bool allowHex = false);
 // The same, also refusing values outside min..max.
 bool ParseNumber(const std::wstring& text, unsigned long& value, unsigned long min, unsigned long max,
                  bool allowHex = false);

@@ -111,22 +111,8 @@ bool ParseInt32(const std::wstring& text, int32_t& value)
 
 bool ParseUInt64(const std::wstring& text, uint64_t& value)
 {
-    // As ParseNumber: no blanks, signs or trailing text.
-    if (text.empty() || !std::iswdigit(text[0]))
-        return false;
-    int base = 10;
-    const wchar_t* start = text.c_str();
-    if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
-    {
-        base = 16;
-        start += 2;
-        if (!std::iswxdigit(*start))
-            return false;
-    }
-    errno = 0;
-    wchar_t* end = nullptr;
-    const unsigned long long parsed = std::wcstoull(start, &end, base);
-    if (errno != 0 || end == start || *end != L'\0')
+    unsigned long long parsed = 0;
+    if (!ParseNumber64(text, parsed, true))
         return false;
     value = parsed;
     return true;

@@ -2,6 +2,9 @@
 // module detaches and attaches, as the plug-ins' journal records it.
 #include "NetDevFixture.h"
 
+#include "IoTDeviceList.h"
+#include "NetDeviceNames.h"
+
 namespace NetDevTest
 {
 namespace
@@ -129,6 +132,30 @@ TEST_F(IoTRoad, EachListChangeDetachesAndAttachesExactlyTheDevicesItConcerns)
     EXPECT_EQ(7u, CountCalls(Journal(), "UnInit", "IoT"));
     EXPECT_TRUE(Copies().empty());
     EXPECT_EQ(4u, LoadAndCalls().size());
+}
+
+TEST_F(IoTRoad, IdentifiersThatLeaveBinOrNameAnAttachedCopyAreRefused)
+{
+    // The MAC feeds the copy's file name: one escapes bin, and two spellings
+    // of one address name the same copy.
+    const std::string list = R"([{"pid":1025,"mac_address":"..\\..\\evil"},)"
+                             R"({"pid":1025,"mac_address":"aa:bb:cc:dd:ee:07"},)"
+                             R"({"pid":1025,"mac_address":"AA-BB-CC-DD-EE-07"}])";
+    std::string file(4, '\0');
+    const uint32_t length = static_cast<uint32_t>(list.size());
+    for (int i = 0; i < 4; ++i)
+        file[i] = static_cast<char>(length >> (8 * i));
+    for (size_t i = 0; i < list.size(); ++i)
+        file += static_cast<char>(list[i] ^ IoTList::CONFIG_KEY[i % (sizeof(IoTList::CONFIG_KEY) - 1)]);
+    TestEnv::WriteFileBytes(IoTList(), file.data(), file.size());
+    TestEnv::RegWriteString(NetDevice::IOT_SETTINGS_KEY, NetDevice::PATH_VALUE, IoTList());
+
+    ASSERT_TRUE(StartModule(L"VxIoTDeviceManager.dll"));
+    EXPECT_EQ((std::vector<std::string>{"Init aa:bb:cc:dd:ee:07 1 0"}), LoadAndCalls());
+    EXPECT_EQ(1u, CountInLog(L"is not a usable file name"));
+    EXPECT_EQ(1u, CountInLog(L"already serves an attached device"));
+    EXPECT_EQ(1u, CountInLog(L"CIoTDeviceManager::AddDevice | END | Result = 183"));
+    EXPECT_EQ(std::vector<std::wstring>{L"2F1A0401-00FF-FFFF-0000-AABBCCDDEE07.mod"}, Copies());
 }
 
 } // namespace

@@ -31,7 +31,7 @@ step "1. Install the SDK into the Wine prefix"
 win "$BIN/kaleoctl.exe" uninstall >/dev/null || true
 win "$BIN/kaleoctl.exe" install --path "$INSTALL_WIN"
 cp "$BIN"/{VxSvcHost.exe,VxAppManager.dll,VxSmartlightingDeviceManager.dll,VxIoTDeviceManager.dll,kaleoctl.exe} "$INSTALL/bin/"
-rm -f "$INSTALL"/Logs/*
+rm -f "$INSTALL"/Logs/* "$INSTALL"/PluginJournal.txt "$INSTALL"/PluginControl.txt "$INSTALL"/bin/*.mod
 echo "copied VxSvcHost.exe, the three service modules and kaleoctl.exe into $INSTALL_WIN\\bin"
 
 step "2. Start the service host with VxAppManager"
@@ -279,6 +279,7 @@ netdev_lines 'CSmartlightingDeviceManager::(Init|DoPhilipsHue)'
 
 step "25. The commander configures a Hue bridge and two IoT lights, then sends Load to both modules"
 ctl netdev hue "${BRIDGE[@]}" --selected 1
+ctl netdev iot clear --file "$IOT_CFG" >/dev/null
 ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:01 --pid 1025 --name Desk --ip 10.0.0.11 --serial SN-01
 ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:02 --pid 1025 --name Shelf --ip 10.0.0.12 --serial SN-02
 ctl netdev iot show --file "$IOT_CFG"

@@ -1,5 +1,6 @@
 // Argument helpers shared by the commands.
 #include "Commands.h"
+#include "Console.h"
 
 #include <cerrno>
 #include <cwchar>
@@ -68,4 +69,9 @@ bool ParseNumber(const std::wstring& text, unsigned long& value, unsigned long m
                  bool allowHex)
 {
     return ParseNumber(text, value, allowHex) && value >= min && value <= max;
+}
+
+void PrintUsage(const wchar_t* usage)
+{
+    Console::Err(usage);
 }

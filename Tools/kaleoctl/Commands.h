@@ -1,6 +1,7 @@
 #pragma once
 // The operator tool's commands. Each takes the arguments after its name and
 // returns the process exit code.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,18 @@ int CmdDevices(const CArgs& args);
 int CmdPipe(const CArgs& args);
 int CmdNetDev(const CArgs& args);
 
+// A command with subcommands: each word and the function that runs it with
+// the arguments after the word.
+struct CSubcommand
+{
+    const wchar_t* name;
+    int (*run)(CArgs&);
+};
+// Runs the subcommand args[0] names; prints the usage and returns 2 when
+// none does.
+template <size_t N>
+int RunSubcommand(const CArgs& args, const CSubcommand (&table)[N], const wchar_t* usage);
+
 // Small argument helpers shared by the commands.
 bool TakeFlag(CArgs& args, const wchar_t* name);
 bool TakeOption(CArgs& args, const wchar_t* name, std::wstring& value);
@@ -31,3 +44,19 @@ bool ParseNumber64(const std::wstring& text, unsigned long long& value, bool all
 // The same, also refusing values outside min..max.
 bool ParseNumber(const std::wstring& text, unsigned long& value, unsigned long min, unsigned long max,
                  bool allowHex = false);
+
+void PrintUsage(const wchar_t* usage);
+
+template <size_t N>
+int RunSubcommand(const CArgs& args, const CSubcommand (&table)[N], const wchar_t* usage)
+{
+    if (!args.empty())
+        for (const CSubcommand& subcommand : table)
+            if (args[0] == subcommand.name)
+            {
+                CArgs rest(args.begin() + 1, args.end());
+                return subcommand.run(rest);
+            }
+    PrintUsage(usage);
+    return 2;
+}

@@ -29,12 +29,6 @@ const wchar_t kUsage[] =
     L"  --supported MASK: 0x20 a pid-770 device, 0x01 a pid-818 device (hex or decimal)\n"
     L"Exit codes: 0 done, 1 failed, 2 usage.\n";
 
-struct CSubcommand
-{
-    const wchar_t* name;
-    int (*run)(CArgs&);
-};
-
 const CSubcommand kSubcommands[] = {
     {L"publish", Devices::Publish},
     {L"unpublish", Devices::Unpublish},
@@ -68,19 +62,7 @@ bool NoMoreArgs(const CArgs& args, const wchar_t* command)
 
 } // namespace Devices
 
-int CmdDevices(const CArgs& argsIn)
+int CmdDevices(const CArgs& args)
 {
-    if (!argsIn.empty())
-    {
-        for (const CSubcommand& subcommand : kSubcommands)
-        {
-            if (argsIn[0] == subcommand.name)
-            {
-                CArgs args(argsIn.begin() + 1, argsIn.end());
-                return subcommand.run(args);
-            }
-        }
-    }
-    Console::Err(kUsage);
-    return 2;
+    return RunSubcommand(args, kSubcommands, kUsage);
 }

@@ -39,12 +39,6 @@ const wchar_t kUsage[] =
     L"  journal  the plug-ins' journal\n"
     L"Exit codes: 0 done, 1 failed, 2 usage.\n";
 
-struct CSubcommand
-{
-    const wchar_t* name;
-    int (*run)(CArgs&);
-};
-
 const CSubcommand kSubcommands[] = {
     {L"hue", NetDev::Hue},       {L"iot", NetDev::IoT},   {L"send", NetDev::Send},
     {L"plugin", NetDev::Plugin}, {L"show", NetDev::Show}, {L"journal", NetDev::Journal},
@@ -139,19 +133,7 @@ int SetConfigPath(const CModule& module, const std::wstring& fullPath)
 
 } // namespace NetDev
 
-int CmdNetDev(const CArgs& argsIn)
+int CmdNetDev(const CArgs& args)
 {
-    if (!argsIn.empty())
-    {
-        for (const CSubcommand& subcommand : kSubcommands)
-        {
-            if (argsIn[0] == subcommand.name)
-            {
-                CArgs args(argsIn.begin() + 1, argsIn.end());
-                return subcommand.run(args);
-            }
-        }
-    }
-    Console::Err(kUsage);
-    return 2;
+    return RunSubcommand(args, kSubcommands, kUsage);
 }

@@ -6,9 +6,8 @@
 // `hModule` is stored as a 32-bit integer rather than an HMODULE: the record
 // crosses into 32-bit plug-ins, where the field is a 4-byte module handle,
 // and a fixed-width type keeps the layout (and the asserts below) identical
-// in every build, including the x86_64 build of the common library.
-// ToModuleHandle/FromModuleHandle convert in 32-bit builds, the only place
-// where the value is a real handle.
+// in every build. The managers keep the real handle beside the record; the
+// field says only whether the device is attached (ModuleTag).
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
@@ -87,18 +86,13 @@ static_assert(std::is_trivially_copyable<_DEVICEINFOTYPE>::value && std::is_stan
 
 } // namespace IoT
 
-#if !defined(_WIN64)
-static_assert(sizeof(HMODULE) == sizeof(uint32_t), "module handles are 32-bit here");
-
-inline HMODULE ToModuleHandle(uint32_t value) noexcept
+// The value the record's `hModule` takes for a loaded copy: the handle itself
+// where it fits in 32 bits, else its low half, and never 0, which means "not
+// attached". Nothing converts it back: a 64-bit handle does not fit.
+inline uint32_t ModuleTag(HMODULE module) noexcept
 {
-    return reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(value));
+    const auto value = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(module));
+    return value != 0 || module == nullptr ? value : 1u;
 }
-
-inline uint32_t FromModuleHandle(HMODULE module) noexcept
-{
-    return static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(module));
-}
-#endif
 
 } // namespace Common

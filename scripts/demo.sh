@@ -2,21 +2,31 @@
 # The product's main job, end to end under Wine: installs the SDK into the
 # private prefix, runs the service host with the app-manager module, and
 # shows what the module did.
-set -euo pipefail
+set -Eeuo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$HERE/setup.sh"
 source "$HERE/wine-env.sh"
+trap 'report_failure demo' ERR
 
-BIN=$OUT/build-i686/bin
+# The service host, its modules and the tools ship as 32-bit programs; where
+# this machine cannot run them, their x86_64 builds from the same sources
+# take their place.
+if [ "$KALEO_RUNS_32BIT" = 1 ]; then
+  BIN=$OUT/build-i686/bin
+  echo "[demo] the service host, its modules and the tools run as 32-bit programs (build-i686)"
+else
+  BIN=$OUT/build-x86_64/bin
+  echo "[demo] this machine cannot run 32-bit programs: the service host, its modules and the tools run as their 64-bit builds (build-x86_64)"
+fi
 INSTALL_WIN='C:\Program Files (x86)\Vexel\Kaleo SDK'
 INSTALL=$WINEPREFIX/drive_c/Program\ Files\ \(x86\)/Vexel/Kaleo\ SDK
 RUN=$OUT/demo
 mkdir -p "$RUN"
 
-step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+step() { STEP="step $*"; printf '\n\033[1m== %s\033[0m\n' "$*"; }
 # Runs a Windows program with its output through a file (Wine's system
 # processes must not inherit our pipes).
-win() { local rc; wine "$@" </dev/null >"$RUN/out.txt" 2>&1 && rc=0 || rc=$?; tr -d '\r' <"$RUN/out.txt"; return $rc; }
+win() { local rc; "$WINRUN" "$@" </dev/null >"$RUN/out.txt" 2>&1 && rc=0 || rc=$?; tr -d '\r' <"$RUN/out.txt"; return $rc; }
 ctl() { win "$INSTALL_WIN\\bin\\kaleoctl.exe" "$@"; }
 
 wine_start
@@ -35,7 +45,7 @@ rm -f "$INSTALL"/Logs/* "$INSTALL"/PluginJournal.txt "$INSTALL"/PluginControl.tx
 echo "copied VxSvcHost.exe, the three service modules and kaleoctl.exe into $INSTALL_WIN\\bin"
 
 step "2. Start the service host with VxAppManager"
-wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host.txt" 2>&1 &
+"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host.txt" 2>&1 &
 HOST_PID=$!
 ctl host wait --timeout 30000
 ctl host status
@@ -70,7 +80,7 @@ XML
 APP_PIDS=()
 start_app() { # name channel-args...
   local name=$1; shift
-  wine "$APPS_WIN\\$name\\$name.exe" app register --hold "$@" </dev/null >"$RUN/$name.txt" 2>&1 &
+  "$WINRUN" "$APPS_WIN\\$name\\$name.exe" app register --hold "$@" </dev/null >"$RUN/$name.txt" 2>&1 &
   for _ in $(seq 1 150); do grep -q '^registered\|holding pid' "$RUN/$name.txt" 2>/dev/null && break; sleep 0.2; done
   tr -d '\r' <"$RUN/$name.txt"
 }
@@ -78,7 +88,7 @@ app_pid() { tr -d '\r' <"$RUN/$1.txt" | sed -n 's/^registered pid \([0-9]*\).*/\
 kill_app() { local pid; pid=$(app_pid "$1"); echo "killing $1 (pid $pid) without unregistering"; win taskkill /F /PID "$pid" || true; }
 
 step "6. The device side starts listening on the effect rings"
-wine "$INSTALL_WIN\\bin\\kaleoctl.exe" device --models --for 60000 </dev/null >"$RUN/device.txt" 2>&1 &
+"$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" device --models --for 60000 </dev/null >"$RUN/device.txt" 2>&1 &
 DEVICE_PID=$!
 sleep 1
 
@@ -105,12 +115,12 @@ ctl table
 ctl apps | grep -E '^Owner|^  *[A-Za-z]+\.exe' || true
 
 step "12. The module is stopped and started again: it revalidates the table"
-wine "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 60000 </dev/null >"$RUN/watch.txt" 2>&1 &
+"$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 60000 </dev/null >"$RUN/watch.txt" 2>&1 &
 WATCH_PID=$!
 sleep 1
 ctl host stop
 wait "$HOST_PID" || true
-wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host2.txt" 2>&1 &
+"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host2.txt" 2>&1 &
 HOST_PID=$!
 ctl host wait --timeout 30000
 ctl log | grep -E 'running apps|still running|not running anymore' || true
@@ -152,7 +162,7 @@ ctl devices publish usb --hardware 'VID_2F1A&PID_0090' --instance '5&1234ABCD&0&
 ctl devices hue --path 'C:\ProgramData\Vexel\hue-bridge.cfg' --bulbs 3,7
 ctl devices publish broadcast --name Ambience --pid 4242 --index 2 --supported 0x21
 ctl devices publish iot --product PID_0401 --id 0123456789ABCDEF
-wine "$INSTALL_WIN\\bin\\kaleoctl.exe" devices broadcast-service --seconds 300 </dev/null >"$RUN/broadcast.txt" 2>&1 &
+"$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" devices broadcast-service --seconds 300 </dev/null >"$RUN/broadcast.txt" 2>&1 &
 BROADCAST_PID=$!
 for _ in $(seq 1 100); do grep -q 'holding' "$RUN/broadcast.txt" 2>/dev/null && break; sleep 0.2; done
 tr -d '\r' <"$RUN/broadcast.txt"
@@ -160,7 +170,7 @@ tr -d '\r' <"$RUN/broadcast.txt"
 step "16. The Node.js host loads VxKaleoSDKProxy64 through koffi and calls Init"
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 rm -f "$INSTALL/Logs/node.exe.log"
-NODE_PATH=$(winpath "$OUT/node/node_modules") wine "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/demo-devices.js")" \
+NODE_PATH=$(winpath "$OUT/node/node_modules") "$WINRUN" "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/demo-devices.js")" \
   "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" 8 </dev/null >"$RUN/node.txt" 2>&1 &
 NODE_PID=$!
 for _ in $(seq 1 150); do grep -q 'Init returned' "$RUN/node.txt" 2>/dev/null && break; sleep 0.2; done
@@ -204,7 +214,7 @@ cat >"$MSG/app.txt" <<'JSON'
 {"eventId":2,"linkDeviceSeqId":2,"scene":"ocean"}
 JSON
 node_host() {
-  NODE_PATH=$(winpath "$OUT/node/node_modules") wine "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/kaleo-host.js")" \
+  NODE_PATH=$(winpath "$OUT/node/node_modules") "$WINRUN" "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/kaleo-host.js")" \
     --dll "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" \
     --hid '132:{6F1D2C3B-0001-4000-8000-000000000001}' --hue 7 --app 770:2 "$@" </dev/null >"$RUN/host.txt" 2>&1 \
     && rc=0 || rc=$?
@@ -269,7 +279,7 @@ load_both() {
 step "24. Road 3: the host starts again, now with all three service modules"
 ctl host stop
 wait "$HOST_PID" || true
-wine "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" \
+"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" \
   "$INSTALL_WIN\\bin\\VxSmartlightingDeviceManager.dll" "$INSTALL_WIN\\bin\\VxIoTDeviceManager.dll" \
   </dev/null >"$RUN/host3.txt" 2>&1 &
 HOST_PID=$!

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need, from nothing, and builds
 # the product into out/. Idempotent: a second run only rebuilds what changed.
-set -euo pipefail
+set -Eeuo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-OUT=${KALEO_OUT:-$ROOT/out}
+source "$ROOT/scripts/wine-env.sh"
+trap 'report_failure setup' ERR
 DEPS=$OUT/deps
 STAMP=$OUT/stamps
 mkdir -p "$OUT" "$DEPS" "$STAMP"
 
-log() { printf '[setup] %s\n' "$*"; }
+# Names the step a failure line will name, and says it unless told to keep quiet.
+step() { STEP=$1; }
+log() { step "$*"; printf '[setup] %s\n' "$*"; }
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -32,6 +35,7 @@ apt_install() {
   as_root apt-get install -y -qq --no-install-recommends "$@" >/dev/null
 }
 
+step "checking the Debian packages"
 if need_packages; then
   log "installing Debian packages"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
@@ -58,7 +62,7 @@ fetch_pugixml() {
   else
     line=$(awk '$1=="deb" { $1="deb-src"; print; exit }' /etc/apt/sources.list)
   fi
-  [ -n "$line" ] || { echo "no Debian source found in apt configuration" >&2; exit 1; }
+  [ -n "$line" ] || { echo "[setup] failed while $STEP: no Debian source found in the apt configuration" >&2; exit 1; }
   echo "$line" > "$apt/sources.list"
   local opts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
               -o Dir::State::Lists="$apt/lists" -o Dir::Cache::Archives="$apt/archives")
@@ -92,18 +96,41 @@ stage_json() {
 
 fetch_pugixml
 for arch in i686 x86_64; do
+  step "staging the dependencies for $arch"
   build_pugixml "$arch"
   stage_json "$arch"
 done
 
+# --- This machine ------------------------------------------------------------
+# Some machines give user programs no 32-bit mode: there the i686 tree is
+# built and checked from its headers, and only the x86_64 tree runs.
+step "finding out whether this machine runs 32-bit programs"
+if [ "${KALEO_NO_32BIT:-0}" = 1 ]; then
+  runs32=0 why=" (KALEO_NO_32BIT=1)"
+elif KALEO_RUNS_32BIT= "$WINRUN" --runs-32bit; then
+  runs32=1 why=""
+else
+  runs32=0 why=""
+fi
+echo "KALEO_RUNS_32BIT=$runs32" >"$OUT/machine.env"
+export KALEO_RUNS_32BIT=$runs32
+if [ "$runs32" = 1 ]; then
+  printf '[setup] this machine runs 32-bit programs: the i686 and x86_64 trees are tested\n'
+else
+  printf '[setup] this machine cannot run 32-bit programs%s: the x86_64 tree is tested, the i686 tree is built and checked\n' "$why"
+fi
+
 # --- Wine prefix -------------------------------------------------------------
-export WINEPREFIX=$OUT/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Through the wrapper, which starts Wine's own programs with the loader this
+# machine can run.
 if [ ! -f "$STAMP/wineprefix" ]; then
   log "creating the Wine prefix"
   rm -rf "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1 || true
+  # wineboot reports the prefix's WoW64 half failing where 32-bit cannot run;
+  # winecfg below fails if the prefix is unusable.
+  "$WINRUN" wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w
-  wine winecfg -v win10 </dev/null >/dev/null 2>&1
+  "$WINRUN" winecfg -v win10 </dev/null >"$OUT/winecfg.log" 2>&1
   wineserver -w
   touch "$STAMP/wineprefix"
 fi
@@ -156,7 +183,7 @@ for arch in i686 x86_64; do
   log "building $arch"
   if ! cmake --build "$b" -- -j"$(nproc)" >"$b/build.log" 2>&1; then
     grep -v '^\[[0-9]*/[0-9]*\]' "$b/build.log" | tail -60 >&2
-    echo "build failed for $arch" >&2
+    echo "[setup] failed while building $arch: \`cmake --build $b\` failed, the whole log is in $b/build.log" >&2
     exit 1
   fi
 done

@@ -94,6 +94,9 @@ protected:
     CNetDeviceManager* m_pInstance = nullptr;
     CDeviceTable m_connected;
     CDeviceTable m_discovered;
+    // The loaded copy of each attached device, by index: the record's 32-bit
+    // field cannot hold a 64-bit handle. Guarded by m_deviceLock.
+    std::unordered_map<int32_t, HMODULE> m_modules;
     mutable Common::CSrwLock m_deviceLock;
     Common::CHandle m_hCommandEvent;
     Common::CHandle m_hStopEvent;
@@ -113,6 +116,7 @@ private:
                      const std::wstring& target);
     DWORD DetachCopy(const wchar_t* function, int32_t index, const TRecord& record);
     bool IsCopyInUse(const std::wstring& target) const;
+    HMODULE LoadedCopy(int32_t index) const noexcept;
     int32_t SmallestFreeIndex() const noexcept;
     void LogConnected(const wchar_t* function) const noexcept;
 };

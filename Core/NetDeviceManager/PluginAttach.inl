@@ -110,10 +110,10 @@ DWORD CNetDeviceManager<TRecord>::AttachCopy(const wchar_t* function, int32_t in
         return static_cast<DWORD>(accepted);
     }
 
-    record.hModule = Common::FromModuleHandle(module.Get());
+    record.hModule = Common::ModuleTag(module.Get());
     NetDevice::CopyRecordText(record.szModulePath, target);
     Common::CSrwLock::CScopedLock lock(m_deviceLock);
-    if (!m_connected.emplace(index, record).second)
+    if (m_modules.count(index) != 0 || m_connected.count(index) != 0)
     {
         // Cannot happen with the callers' indexes; undo rather than leak a
         // loaded copy no entry refers to.
@@ -126,9 +126,28 @@ DWORD CNetDeviceManager<TRecord>::AttachCopy(const wchar_t* function, int32_t in
         ::DeleteFileW(target.c_str());
         return ERROR_ALREADY_EXISTS;
     }
+    // Both entries or neither: the copy stays owned until both are in.
+    m_modules.emplace(index, module.Get());
+    try
+    {
+        m_connected.emplace(index, record);
+    }
+    catch (...)
+    {
+        m_modules.erase(index);
+        throw;
+    }
     module.Release();
     LogConnected(function);
     return ERROR_SUCCESS;
+}
+
+template <typename TRecord>
+HMODULE CNetDeviceManager<TRecord>::LoadedCopy(int32_t index) const noexcept
+{
+    Common::CSrwLock::CScopedLock lock(m_deviceLock);
+    const auto entry = m_modules.find(index);
+    return entry != m_modules.end() ? entry->second : nullptr;
 }
 
 template <typename TRecord>
@@ -172,7 +191,9 @@ DWORD CNetDeviceManager<TRecord>::RemoveDevice(int32_t index, TRecord record) no
 template <typename TRecord>
 DWORD CNetDeviceManager<TRecord>::DetachCopy(const wchar_t* function, int32_t index, const TRecord& record)
 {
-    const HMODULE module = Common::ToModuleHandle(record.hModule);
+    const HMODULE module = LoadedCopy(index);
+    if (!module)
+        return ERROR_MOD_NOT_FOUND;
     const auto uninit = reinterpret_cast<PFN_PLUGIN_UNINIT>(reinterpret_cast<void*>(::GetProcAddress(module, "UnInit")));
     if (!uninit)
         return ERROR_API_UNAVAILABLE;
@@ -181,6 +202,7 @@ DWORD CNetDeviceManager<TRecord>::DetachCopy(const wchar_t* function, int32_t in
         return ERROR_SUCCESS;
 
     Common::CSrwLock::CScopedLock lock(m_deviceLock);
+    m_modules.erase(index);
     const auto entry = m_connected.find(index);
     if (!::DeleteFileW(record.szModulePath))
     {

@@ -40,7 +40,7 @@ protected:
         return rc;
     }
 
-    const std::wstring m_kaleoctl = TestEnv::PeerBinDir() + L"\\kaleoctl.exe";
+    const std::wstring m_kaleoctl = TestEnv::PairedBinDir() + L"\\kaleoctl.exe";
     CDeviceRegistry m_registry;
     CEventSink m_sink;
 };

@@ -49,8 +49,9 @@ TEST_F(DeviceMonitors, FirstDevicePublishedLaterIsAddedAndStartsItsMonitor)
     EXPECT_TRUE(manager.HasDevicesThread());
     EXPECT_FALSE(manager.HasHidThread());
 
-    // The first device comes from another process: the 32-bit publisher.
-    const std::wstring kaleoctl = TestEnv::PeerBinDir() + L"\\kaleoctl.exe";
+    // The first device comes from another process: the publisher, 32-bit
+    // wherever the machine runs it.
+    const std::wstring kaleoctl = TestEnv::PairedBinDir() + L"\\kaleoctl.exe";
     ASSERT_TRUE(TestEnv::FileExists(kaleoctl));
     std::string output;
     ASSERT_EQ(0u, TestEnv::RunProcess(kaleoctl,

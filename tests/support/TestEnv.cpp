@@ -234,9 +234,30 @@ std::wstring BinDir()
     return dir.substr(0, dir.find_last_of(L'\\'));
 }
 
+namespace
+{
+// The scripts export what they found out about the machine; a 64-bit test
+// only ever pairs with 32-bit programs, so only that side asks.
+bool Runs32BitPrograms()
+{
+    wchar_t value[8] = {};
+    if (::GetEnvironmentVariableW(L"KALEO_NO_32BIT", value, 8) != 0 && std::wstring(value) == L"1")
+        return false;
+    return !(::GetEnvironmentVariableW(L"KALEO_RUNS_32BIT", value, 8) != 0 && std::wstring(value) == L"0");
+}
+} // namespace
+
 std::wstring PeerBinDir()
 {
+    if (sizeof(void*) == 8 && !Runs32BitPrograms())
+        return L"";
     return KALEO_PEER_BIN_DIR;
+}
+
+std::wstring PairedBinDir()
+{
+    const std::wstring peer = PeerBinDir();
+    return peer.empty() ? BinDir() : peer;
 }
 
 bool FileExists(const std::wstring& path)

@@ -72,8 +72,12 @@ void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const
 
 // Folder of the running test executable (where all binaries of a build go).
 std::wstring BinDir();
-// Folder of the other architecture's binaries; empty when not configured.
+// Folder of the other architecture's binaries; empty when none is configured
+// or when it is the 32-bit one and this machine cannot run 32-bit programs.
 std::wstring PeerBinDir();
+// Folder of the operator tool and probes a test pairs with: the other
+// architecture's where it can run, else this build's own.
+std::wstring PairedBinDir();
 
 bool FileExists(const std::wstring& path);
 // Reads a whole file; a UTF-16LE file without BOM as text.

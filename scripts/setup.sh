@@ -8,11 +8,13 @@ source "$ROOT/scripts/wine-env.sh"
 trap 'report_failure setup' ERR
 DEPS=$OUT/deps
 STAMP=$OUT/stamps
-mkdir -p "$OUT" "$DEPS" "$STAMP"
 
-# Names the step a failure line will name, and says it unless told to keep quiet.
+# Names the step that a failure line will name; log also says it.
 step() { STEP=$1; }
 log() { step "$*"; printf '[setup] %s\n' "$*"; }
+
+step "creating the output folder $OUT"
+mkdir -p "$OUT" "$DEPS" "$STAMP"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

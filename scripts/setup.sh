@@ -132,7 +132,12 @@ if [ ! -f "$STAMP/wineprefix" ]; then
   # winecfg below fails if the prefix is unusable.
   "$WINRUN" wineboot -i </dev/null >/dev/null 2>&1 || true
   wineserver -w
-  "$WINRUN" winecfg -v win10 </dev/null >"$OUT/winecfg.log" 2>&1
+  status=0
+  "$WINRUN" winecfg -v win10 </dev/null >"$OUT/winecfg.log" 2>&1 || status=$?
+  if [ "$status" != 0 ]; then
+    echo "[setup] failed while $STEP: \`winrun winecfg -v win10\` exited with status $status; its output is in $OUT/winecfg.log" >&2
+    exit "$status"
+  fi
   wineserver -w
   touch "$STAMP/wineprefix"
 fi

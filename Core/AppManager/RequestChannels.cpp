@@ -241,13 +241,12 @@ DWORD CAppManager::DoMonitorRegister2()
     // served without a wait, so the stop is looked at before each one.
     while (listening && ::WaitForSingleObject(stopEvent, 0) == WAIT_TIMEOUT)
     {
-        const DWORD connected = ConnectPipeClient(listening.Get(), stopEvent);
+        DWORD connected = ConnectPipeClient(listening.Get(), stopEvent);
+        // A client that connected while the server paused may have written
+        // its block and closed already: the block still waits in the
+        // instance and is served like any other.
         if (connected == ERROR_NO_DATA)
-        {
-            // The client came and went; the instance waits for the next one.
-            ::DisconnectNamedPipe(listening.Get());
-            continue;
-        }
+            connected = ERROR_SUCCESS;
         if (connected != ERROR_SUCCESS)
         {
             // A stop ends the connect with ERROR_OPERATION_ABORTED; any other

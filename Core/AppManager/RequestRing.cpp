@@ -65,10 +65,15 @@ void CRingCursor::Start(const CAppManagerData& ring)
     ring.ReadSlots(m_seen);
 }
 
-bool CRingCursor::IsNew(const _REQUESTSLOT& slot, DWORD index) const
+bool CRingCursor::IsWritten(const _REQUESTSLOT& slot)
 {
     // Process id 0 names no process: a slot nobody wrote yet.
-    return slot.dwProcessId != 0 && !SameSlot(slot, m_seen[index]);
+    return slot.dwProcessId != 0;
+}
+
+bool CRingCursor::IsNew(const _REQUESTSLOT& slot, DWORD index) const
+{
+    return IsWritten(slot) && !SameSlot(slot, m_seen[index]);
 }
 
 bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
@@ -81,6 +86,7 @@ bool CRingCursor::ReadIndex(const CAppManagerData& ring, DWORD& writeIndex)
     if (writeIndex != m_badIndex)
         KLOG(LOG_ERROR, L"[AppManager] Request ring write index %lu out of range: ignored", writeIndex);
     m_badIndex = writeIndex;
+    m_indexLost = true;
     return false;
 }
 
@@ -102,14 +108,23 @@ void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch
     if (!indexValid || !ring.ReadWriteIndex(laterIndex))
         laterIndex = writeIndex;
 
-    // The slots to look at, oldest first. Without a move, a wake-up may
-    // follow ten writes that brought the index round: then the whole ring is
-    // looked at, from the oldest.
+    // The slots to look at, oldest first. Every slot the index has passed
+    // holds a request, whatever it held before: a client may well repeat
+    // its last request into the same slot. Only where the index has not
+    // moved do the slots' bytes speak: a wake-up may follow ten writes that
+    // brought the index round, and then the changed slots are served, from
+    // the oldest.
+    // An index that was out of range told nothing of where the clients
+    // wrote meanwhile, so the first move after it is judged by the bytes too.
     DWORD first = m_readIndex;
     DWORD span = 0;
-    if (indexValid && writeIndex != m_readIndex)
+    const bool moved = indexValid && writeIndex != m_readIndex;
+    const bool byIndex = moved && !m_indexLost;
+    if (indexValid)
+        m_indexLost = false;
+    if (byIndex)
         span = (writeIndex + kSlots - m_readIndex) % kSlots;
-    else if (woken || IsSettledWrap(now))
+    else if (woken || moved || IsSettledWrap(now))
     {
         first = indexValid ? writeIndex : m_readIndex;
         span = kSlots;
@@ -121,7 +136,7 @@ void CRingCursor::TakeNew(const CAppManagerData& ring, bool woken, CBatch& batch
     for (DWORD i = 0; i < span; ++i)
     {
         const DWORD slot = (first + i) % kSlots;
-        if (IsNew(now[slot], slot))
+        if (byIndex ? IsWritten(now[slot]) : IsNew(now[slot], slot))
             batch.requests[batch.count++] = CRingRequest{now[slot].dwProcessId, now[slot].dwRequest};
         m_seen[slot] = now[slot];
     }

@@ -49,12 +49,12 @@ private:
 };
 
 // What the ring server has taken from the ring so far: the read index and
-// each slot's bytes as last seen. A slot holds a new request only when its
-// bytes differ from those, so a wake-up without a new write serves nothing,
-// whatever the write index says; and ten requests written at once, which
-// bring the index back to where it was, are still found. The price: a
-// client that writes into a slot the very bytes it held already is taken
-// to repeat a request that was served, and is not served again.
+// each slot's bytes as last seen. Every slot the write index has passed is
+// served, whatever it held before, so an app that repeats a request into
+// the same slot is served again. Only where the index has not moved are the
+// bytes compared: a stray wake-up with unchanged slots serves nothing, and
+// ten requests written at once, which bring the index back to where it
+// was, are still found by their changed slots.
 class CRingCursor
 {
 public:
@@ -78,6 +78,7 @@ public:
 private:
     // The write index; false (logged once per value) when it addresses no slot.
     bool ReadIndex(const CAppManagerData& ring, DWORD& writeIndex);
+    static bool IsWritten(const AppRequests::_REQUESTSLOT& slot);
     bool IsNew(const AppRequests::_REQUESTSLOT& slot, DWORD index) const;
     // Takes the slots outside the span that was looked at as seen, except
     // those clients may still be writing (writeIndex..laterIndex).
@@ -93,4 +94,5 @@ private:
     bool m_hasUnsettled = false;
     AppRequests::_REQUESTSLOT m_seen[AppRequests::REQUEST_RING_SLOTS] = {};
     DWORD m_badIndex = 0;  // the out-of-range index last reported, so it is logged once
+    bool m_indexLost = false;  // the index was out of range since the last valid look
 };

@@ -219,6 +219,41 @@ TEST_F(RequestChannelFaults, ClientConnectedBeforeTheServerWaitsIsServed)
     EXPECT_TRUE(RegisterThroughPipe(next.Pid()));
 }
 
+// Apps whose client writes its block and closes at once, arriving while the
+// server pauses after a request: each finds the waiting instance (or waits
+// for the next one), leaves its block there and is gone before the server
+// comes to it. Every one of them is served.
+TEST_F(RequestChannelFaults, QuickClientsArrivingDuringThePauseAreAllServed)
+{
+    CIdleApp first;
+    ASSERT_TRUE(RegisterThroughPipe(first.Pid()));  // the server now pauses
+    std::vector<std::unique_ptr<CIdleApp>> apps;
+    for (int i = 0; i < 3; ++i)
+        apps.push_back(std::make_unique<CIdleApp>());
+    std::vector<std::thread> clients;
+    std::atomic<int> written{0};
+    for (const auto& app : apps)
+    {
+        const DWORD pid = app->Pid();
+        clients.emplace_back([pid, &written] {
+            Common::CHandle pipe = OpenControlPipe(8000);
+            const _REGISTERDATATYPE block = MakeBlock(pid, 1);
+            DWORD bytes = 0;
+            if (pipe && ::WriteFile(pipe.Get(), &block, sizeof(block), &bytes, nullptr) && bytes == sizeof(block))
+                ++written;
+        });  // closed without waiting for the read
+    }
+    for (std::thread& client : clients)
+        client.join();
+    ASSERT_EQ(3, written.load());
+    for (const auto& app : apps)
+    {
+        EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::REGISTER_BLOCK, app->Pid()) == 1; }, 5000))
+            << "the block of pid " << app->Pid() << " was lost";
+    }
+    EXPECT_EQ(4u, m_table.Pids().size());
+}
+
 // Another process (here: the test through its own mapping) writes write
 // indexes no slot has, with and without a wake-up. The server serves nothing
 // for them and leaves the index as it is; the next client starts again at

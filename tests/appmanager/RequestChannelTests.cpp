@@ -261,7 +261,7 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     const CStray strays[] = {
         {"a pulse alone", kKeep, false},
         {"the wake-up event left set", kKeep, true},
-        {"the index moved without a write", (ring.Index() + 4) % AppRequests::REQUEST_RING_SLOTS, false},
+        {"the index moved over slots nobody wrote", (ring.Index() + 4) % AppRequests::REQUEST_RING_SLOTS, false},
         {"an index no slot has", AppRequests::REQUEST_RING_SLOTS, false},
         {"an index far out of range", 0xFFFFFFFFu, false},
     };
@@ -269,6 +269,13 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     ASSERT_TRUE(wakeUp.IsValid());
     for (const CStray& stray : strays)
     {
+        if (stray.index != kKeep && stray.index < AppRequests::REQUEST_RING_SLOTS)
+        {
+            // A slot the index passes is served whatever it holds; one with
+            // no process id holds no request.
+            for (DWORD slot = ring.Index(); slot != stray.index; slot = (slot + 1) % AppRequests::REQUEST_RING_SLOTS)
+                ring.Ring()->slots[slot] = AppRequests::_REQUESTSLOT{};
+        }
         if (stray.index != kKeep)
             ring.SetIndex(stray.index);
         const AppRequests::_REQUESTRING before = *ring.Ring();
@@ -290,6 +297,25 @@ TEST_F(RequestChannels, RingIsLeftAsWrittenAndStrayEventsCallNothing)
     CTestRing::Pulse();
     EXPECT_TRUE(WaitFor([&] { return CallsOf(CCall::REGISTER_PID, last.Pid()) == 1; }, 5000));
     EXPECT_EQ(4u, m_table.Pids().size());
+}
+
+// One app registers and unregisters through the ring again and again: from
+// the eleventh request on, each slot receives the very bytes it held ten
+// requests before. The index announces each one, so each is served.
+TEST_F(RequestChannels, RingServesARequestRepeatedIntoTheSameSlot)
+{
+    CIdleApp app;
+    CTestRing ring;
+    for (int i = 0; i < 14; ++i)
+    {
+        const bool registering = i % 2 == 0;
+        ring.Push(app.Pid(), registering ? AppRequests::REQUEST_REGISTER : 0);
+        CTestRing::Pulse();
+        ASSERT_TRUE(WaitFor([&] { return m_table.Pids().empty() != registering; }, 3000))
+            << "request " << i + 1 << (registering ? " (register)" : " (unregister)") << " was not served";
+    }
+    EXPECT_EQ(7u, CallsOf(CCall::REGISTER_PID, app.Pid()));
+    EXPECT_EQ(7u, CallsOf(CCall::UNREGISTER, app.Pid()));
 }
 
 TEST_F(RequestChannels, EleventhRequestOverwritesTheFirst)

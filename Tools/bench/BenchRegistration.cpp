@@ -1,19 +1,28 @@
-// BenchRegistration: how long an app waits, from writing its registration
-// block into the control pipe, until its row is in the shared app table and
-// the apps-changed event has been pulsed; beside a plain message-pipe round
-// trip of the same 3,600 bytes measured in the same run.
+// BenchRegistration: how long an app waits to be registered, from its first
+// attempt to open the control pipe until its row is in the shared app table;
+// beside a plain message-pipe round trip of the same 3,600 bytes measured in
+// the same run.
 //
-// Runs a CAppManager in this process against a temporary install (the SDK's
-// registry root is saved first and put back exactly afterwards). Each round
-// starts a live app (IdleApp.exe from this folder), registers it through the
-// pipe, unregisters it through the request ring (so the two channels' pauses
-// overlap) and ends it.
+// The app manager runs in this process as its host runs it: the module DLL
+// is loaded and driven through its exports, so any build of the module can
+// be measured with the same program (scripts/bench-registration.sh puts this
+// tree's module beside an earlier one). It runs against a temporary install
+// (the SDK's registry root is saved first and put back exactly afterwards).
 //
-//   BenchRegistration.exe [--count N] [--raw N]   (defaults 200 and 1000)
+// Each round starts a live app (IdleApp.exe from this folder), registers it
+// through the pipe as a quick client (open, write, close), unregisters it
+// through the request ring and ends it. Two kinds of rounds:
+//   - free channel: the app comes once the server's pause after the previous
+//     request is over, so its wait is all beyond the pacing;
+//   - back to back: the app comes as soon as the previous row is there, so
+//     it also waits for the rest of that pause (the pacing: 500 ms after the
+//     server has finished the previous request).
+//
+//   BenchRegistration.exe [--module PATH] [--count N] [--raw N]
+//                         (defaults: VxAppManager.dll beside it, 100, 1000)
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,11 +33,9 @@
 #include <vector>
 
 #include "AppData.h"
-#include "AppManager.h"
-#include "GlobalSecurity.h"
 #include "Handles.h"
-#include "LogWriter.h"
 #include "NamedEvents.h"
+#include "RegisterData.h"
 #include "Registry.h"
 #include "RequestChannel.h"
 #include "SharedSection.h"
@@ -42,6 +49,10 @@ namespace
 {
 constexpr DWORD kBlockSize = sizeof(_REGISTERDATATYPE);
 constexpr DWORD kStepTimeoutMs = 10000;
+// The server's pause after each request, and a margin past it (for the end
+// of the previous request) for rounds that should find the channel free.
+constexpr double kRequestPauseMs = 500.0;
+constexpr double kSettleMs = 100.0;
 
 
 std::wstring ExeFolder()
@@ -53,48 +64,6 @@ std::wstring ExeFolder()
 }
 
 // ---------------------------------------------------------------------------
-
-// Timestamps every pulse of the apps-changed event; a pulse reaches only a
-// thread that waits at that moment, so one thread does nothing but wait.
-class CPulseClock
-{
-public:
-    CPulseClock()
-    {
-        CGlobalSecurity security;
-        security.Build();
-        m_event.Reset(::CreateEventW(security.Attributes(), TRUE, FALSE, APPS_CHANGED_EVENT));
-        m_stop.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (m_event && m_stop)
-            m_thread = std::thread([this] { Run(); });
-    }
-    ~CPulseClock()
-    {
-        ::SetEvent(m_stop.Get());
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    bool IsValid() const { return m_thread.joinable(); }
-    long Count() const { return m_count.load(); }
-    double Last() const { return m_last.load(); }
-
-private:
-    void Run()
-    {
-        const HANDLE waits[2] = {m_stop.Get(), m_event.Get()};
-        while (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
-        {
-            m_last.store(NowMs());
-            ++m_count;
-            ::ResetEvent(m_event.Get());  // only pulses are expected; never spin on a set event
-        }
-    }
-    CHandle m_event;
-    CHandle m_stop;
-    std::thread m_thread;
-    std::atomic<long> m_count{0};
-    std::atomic<double> m_last{0.0};
-};
 
 // A read view of the shared app table.
 class CTable
@@ -201,12 +170,6 @@ bool RingUnregister(DWORD pid)
     return true;
 }
 
-struct CSample
-{
-    double rowMs;
-    double pulseMs;
-};
-
 double Percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -216,11 +179,20 @@ double Percentile(std::vector<double> values, double p)
     return values[std::min(rank, values.size() - 1)];
 }
 
-// One registration round; false (with a message) when a step did not happen.
-bool RegistrationRound(const std::wstring& app, CTable& table, const CPulseClock& pulses, CSample& sample)
+// Opens the control pipe as a quick client would, writes the block and
+// closes at once, without waiting for the server to read it.
+bool SendAndClose(const _REGISTERDATATYPE& block)
 {
-    // Started before the clock runs; ended (and its monitor gone) before the
-    // next round, whose pulse must not be confused with this one's.
+    CHandle pipe = OpenPipe(CONTROL_PIPE_NAME, GENERIC_WRITE);
+    DWORD written = 0;
+    return pipe && ::WriteFile(pipe.Get(), &block, kBlockSize, &written, nullptr) && written == kBlockSize;
+}
+
+// One registration round: how long the app waited for its row, from its
+// first attempt to open the pipe (at start). False (with a message) when a
+// step did not happen.
+bool RegistrationRound(const std::wstring& app, CTable& table, double notBefore, double& start, double& rowAt)
+{
     CChild child;
     if (!child.Start(app))
     {
@@ -233,38 +205,20 @@ bool RegistrationRound(const std::wstring& app, CTable& table, const CPulseClock
     block.dwProcessId = child.Pid();
     ::wcscpy(block.szTitle, L"Benchmark app");
 
-    CHandle pipe = OpenPipe(CONTROL_PIPE_NAME, GENERIC_WRITE);
-    if (!pipe)
+    while (NowMs() < notBefore)
+        ::Sleep(1);
+    start = NowMs();
+    if (!SendAndClose(block))
     {
         std::fwprintf(stderr, L"control pipe not reachable (%lu)\n", ::GetLastError());
         return false;
     }
-    const long pulsesBefore = pulses.Count();
-    const double start = NowMs();
-    DWORD written = 0;
-    if (!::WriteFile(pipe.Get(), &block, kBlockSize, &written, nullptr) || written != kBlockSize)
+    if (!SpinUntil([&] { return table.Lists(child.Pid()); }, kStepTimeoutMs))
     {
-        std::fwprintf(stderr, L"pipe write failed (%lu)\n", ::GetLastError());
+        std::fwprintf(stderr, L"registration of pid %lu not seen\n", child.Pid());
         return false;
     }
-    double rowAt = 0.0;
-    const bool listed = SpinUntil([&] {
-        if (table.Lists(child.Pid()))
-        {
-            rowAt = NowMs();
-            return true;
-        }
-        return false;
-    }, kStepTimeoutMs);
-    const bool pulsed = SpinUntil([&] { return pulses.Count() > pulsesBefore; }, kStepTimeoutMs);
-    pipe.Reset();
-    if (!listed || !pulsed)
-    {
-        std::fwprintf(stderr, L"registration of pid %lu not seen (row %d, pulse %d)\n", child.Pid(), listed, pulsed);
-        return false;
-    }
-    sample.rowMs = rowAt - start;
-    sample.pulseMs = pulses.Last() - start;
+    rowAt = NowMs();
 
     // Out through the ring, while the pipe server takes its pause.
     if (!RingUnregister(child.Pid()) ||
@@ -272,6 +226,30 @@ bool RegistrationRound(const std::wstring& app, CTable& table, const CPulseClock
     {
         std::fwprintf(stderr, L"unregistration of pid %lu not seen\n", child.Pid());
         return false;
+    }
+    return true;
+}
+
+
+// lastRowAt: when the previous request's row appeared (0 for none); updated.
+// waited: first attempt to row, per round.
+bool RunRounds(const std::wstring& app, CTable& table, unsigned rounds, bool backToBack,
+               std::vector<double>& waited, double& lastRowAt)
+{
+    for (unsigned i = 0; i < rounds; ++i)
+    {
+        // The previous request's pause starts after its row is written.
+        const double notBefore = backToBack ? 0.0 : lastRowAt + kRequestPauseMs + kSettleMs;
+        double start = 0.0, rowAt = 0.0;
+        if (!RegistrationRound(app, table, notBefore, start, rowAt))
+            return false;
+        waited.push_back(rowAt - start);
+        lastRowAt = rowAt;
+        if ((i + 1) % 25 == 0 || i + 1 == rounds)
+        {
+            std::wprintf(L"  %ls %u/%u\n", backToBack ? L"back to back" : L"free channel", i + 1, rounds);
+            std::fflush(stdout);
+        }
     }
     return true;
 }
@@ -363,7 +341,47 @@ bool ParseCount(int argc, char** argv, const char* name, unsigned& value)
     return true;
 }
 
-int Run(unsigned rounds, unsigned rawRounds)
+// The module as its host drives it: loaded, started and stopped through
+// its exports.
+class CModule
+{
+public:
+    using ServiceCall = int(__cdecl*)(int);
+    explicit CModule(const std::wstring& path) : m_module(::LoadLibraryW(path.c_str()))
+    {
+        if (!m_module)
+            return;
+        m_init = reinterpret_cast<ServiceCall>(reinterpret_cast<void*>(::GetProcAddress(m_module, "InitServiceModule")));
+        m_uninit = reinterpret_cast<ServiceCall>(reinterpret_cast<void*>(::GetProcAddress(m_module, "UnInitServiceModule")));
+    }
+    ~CModule()
+    {
+        if (m_started)
+            m_uninit(0);
+        if (m_module)
+            ::FreeLibrary(m_module);
+    }
+    CModule(const CModule&) = delete;
+    CModule& operator=(const CModule&) = delete;
+    bool Start()
+    {
+        m_started = m_init && m_uninit && m_init(0) == 0;
+        return m_started;
+    }
+
+private:
+    HMODULE m_module;
+    ServiceCall m_init = nullptr;
+    ServiceCall m_uninit = nullptr;
+    bool m_started = false;
+};
+
+void PrintFigures(const wchar_t* what, const std::vector<double>& values)
+{
+    std::wprintf(L"  %-34ls %8.3f %8.3f\n", what, Percentile(values, 0.5), Percentile(values, 0.99));
+}
+
+int Run(const std::wstring& modulePath, unsigned rounds, unsigned rawRounds)
 {
     const std::wstring app = ExeFolder() + L"\\IdleApp.exe";
     if (::GetFileAttributesW(app.c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -379,7 +397,6 @@ int Run(unsigned rounds, unsigned rawRounds)
 
     CRegistryRootBackup backup;
     CTempInstall install;
-    CLogWriter::GetInstance()->Reset();
     if (RegSetString(KALEO_ROOT_KEY, KALEO_INSTALL_PATH_VALUE, install.Path()) != ERROR_SUCCESS ||
         RegSetString(KALEO_APPS_KEY, L"PriorityList", L"") != ERROR_SUCCESS)
     {
@@ -387,46 +404,28 @@ int Run(unsigned rounds, unsigned rawRounds)
         return 1;
     }
 
-    std::vector<CSample> samples;
+    std::vector<double> free, backToBack;
     std::vector<double> raw;
     {
-        CPulseClock pulses;
-        CAppManager manager;
-        if (!pulses.IsValid() || manager.Init() != ERROR_SUCCESS)
+        CModule module(modulePath);
+        if (!module.Start())
         {
-            std::fwprintf(stderr, L"cannot start the app manager\n");
+            std::fwprintf(stderr, L"cannot start the app manager in %ls (%lu)\n", modulePath.c_str(), ::GetLastError());
             return 1;
         }
         CTable table;
-        // Tasks before the first registration; every monitor comes on top.
-        ::Sleep(200);
-        const size_t idleTasks = manager.PendingTasks();
         if (!SpinUntil([&] { return table.Attach(); }, kStepTimeoutMs))
         {
             std::fwprintf(stderr, L"no shared app table\n");
             return 1;
         }
-        std::wprintf(L"registering %u apps through the control pipe (about %u s)...\n", rounds, rounds * 6 / 10 + 1);
+        std::wprintf(L"module: %ls\nregistering %u apps through the control pipe, twice (about %u s)...\n",
+                     modulePath.c_str(), rounds, rounds * 13 / 10 + 1);
         std::fflush(stdout);
-        for (unsigned i = 0; i < rounds; ++i)
-        {
-            CSample sample{};
-            if (!RegistrationRound(app, table, pulses, sample))
-                return 1;
-            samples.push_back(sample);
-            // The ended app's monitor pulses once more on its way out.
-            if (!SpinUntil([&] { return manager.PendingTasks() <= idleTasks; }, kStepTimeoutMs))
-            {
-                std::fwprintf(stderr, L"a process monitor did not end\n");
-                return 1;
-            }
-            if ((i + 1) % 20 == 0 || i + 1 == rounds)
-            {
-                std::wprintf(L"  %u/%u\n", i + 1, rounds);
-                std::fflush(stdout);
-            }
-        }
-        manager.UnInit();
+        double lastRowAt = 0.0;
+        if (!RunRounds(app, table, rounds, false, free, lastRowAt) ||
+            !RunRounds(app, table, rounds, true, backToBack, lastRowAt))
+            return 1;
     }
     {
         const std::wstring name = L"\\\\.\\pipe\\KaleoBenchRaw-" + std::to_wstring(::GetCurrentProcessId());
@@ -443,36 +442,48 @@ int Run(unsigned rounds, unsigned rawRounds)
         }
     }
 
-    std::vector<double> rows, pulsed;
-    for (const CSample& sample : samples)
-    {
-        rows.push_back(sample.rowMs);
-        pulsed.push_back(sample.pulseMs);
-    }
-    const double rawMedian = Percentile(raw, 0.5);
-    std::wprintf(L"\nfrom the pipe write (n=%u)        median    p99   (ms)\n", rounds);
-    std::wprintf(L"  row in the shared table       %7.3f %7.3f\n", Percentile(rows, 0.5), Percentile(rows, 0.99));
-    std::wprintf(L"  apps-changed pulse seen       %7.3f %7.3f\n", Percentile(pulsed, 0.5), Percentile(pulsed, 0.99));
+    std::wprintf(L"\nfrom the app's first attempt to open the pipe (n=%u)  median      p99   (ms)\n", rounds);
+    PrintFigures(L"free channel: row in the table", free);
+    PrintFigures(L"back to back: row in the table", backToBack);
     std::wprintf(L"raw message pipe round trip (n=%u)\n", rawRounds);
-    std::wprintf(L"  3,600 bytes written, ack read %7.3f %7.3f\n", rawMedian, Percentile(raw, 0.99));
+    PrintFigures(L"3,600 bytes written, ack read", raw);
+    const double rawMedian = Percentile(raw, 0.5);
     if (rawMedian > 0.0)
-        std::wprintf(L"ratio (median, pulse / raw round trip): %.1f x\n", Percentile(pulsed, 0.5) / rawMedian);
+        std::wprintf(L"ratio (median, free channel / raw round trip): %.1f x\n", Percentile(free, 0.5) / rawMedian);
     return 0;
+}
+
+bool ParseModule(int argc, char** argv, std::wstring& path)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--module") != 0)
+            continue;
+        if (i + 1 >= argc)
+            return false;
+        wchar_t wide[MAX_PATH] = {};
+        if (::MultiByteToWideChar(CP_ACP, 0, argv[i + 1], -1, wide, MAX_PATH) == 0)
+            return false;
+        path = wide;
+    }
+    return true;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
-    unsigned rounds = 200;
+    unsigned rounds = 100;
     unsigned rawRounds = 1000;
-    if (!ParseCount(argc, argv, "--count", rounds) || !ParseCount(argc, argv, "--raw", rawRounds))
+    std::wstring modulePath = ExeFolder() + L"\\VxAppManager.dll";
+    if (!ParseCount(argc, argv, "--count", rounds) || !ParseCount(argc, argv, "--raw", rawRounds) ||
+        !ParseModule(argc, argv, modulePath))
     {
-        std::fwprintf(stderr, L"usage: BenchRegistration [--count N] [--raw N]\n");
+        std::fwprintf(stderr, L"usage: BenchRegistration [--module PATH] [--count N] [--raw N]\n");
         return 2;
     }
     try
     {
-        return Run(rounds, rawRounds);
+        return Run(modulePath, rounds, rawRounds);
     }
     catch (...)
     {

@@ -63,16 +63,21 @@ TEST_F(DataPipe, MessagesReachTheHostStampedAndOnlyWhenWellFormed)
         std::string(8192, ' '),
         std::string(10000, ' '),
         std::string(R"({"eventId":7,"device_handle":"forged"})") + '\0' + "trailing bytes",
+        // 256 levels in all pass, one more is dropped before parsing.
+        R"({"eventId":8,"x":)" + std::string(255, '[') + std::string(255, ']') + "}",
+        R"({"eventId":9,"x":)" + std::string(256, '[') + std::string(256, ']') + "}",
         R"({"eventId":2.0,"linkDeviceSeqId":2})",
     };
     for (const std::string& message : sent)
         ASSERT_TRUE(client.Send(message));
 
-    ASSERT_TRUE(m_sink.WaitForCount(3, 5000));
+    ASSERT_TRUE(m_sink.WaitForCount(4, 5000));
     ::Sleep(200);
     const std::vector<std::string> expected = {
         R"({"device_handle":32769,"eventId":2,"linkDeviceSeqId":1,"zone":"keys"})",
         R"({"event":"onKaleoSdkLightingCallback","payload":{"device_handle":32769,"eventId":7}})",
+        R"({"event":"onKaleoSdkLightingCallback","payload":{"device_handle":32769,"eventId":8,"x":)" +
+            std::string(255, '[') + std::string(255, ']') + "}}",
         R"({"device_handle":32769,"eventId":2.0,"linkDeviceSeqId":2})",
     };
     EXPECT_EQ(expected, m_sink.Texts());

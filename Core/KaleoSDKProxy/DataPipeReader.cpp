@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "DataPipeConnect.h"
 #include "EventDelivery.h"
 #include "JsonNesting.h"
 #include "LogWriter.h"
@@ -135,7 +136,7 @@ DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CA
         attachment.pipeHandle = instance.Get();
         READER_LOG(logFile.text, Common::LOG_INFO, L"%s | pipe_handle = %d", RUN_NAME, HandleValue(instance.Get()));
 
-        rc = Common::ConnectPipeClient(instance.Get(), shutdownEvent);
+        rc = ConnectDataPipeClient(instance.Get(), shutdownEvent, logFile.text);
         // A client that connected, wrote and left before the connect call
         // still has its messages in the instance: read them, then serve
         // the next client.

@@ -3,13 +3,16 @@
 // and go, and how promptly a detach ends the reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
+#include "DataPipeConnect.h"
 #include "DeviceRegistryFixture.h"
 #include "DeviceSources.h"
 #include "EventDelivery.h"
 #include "KaleoSDKNative.h"
+#include "PipeIo.h"
 #include "ProxySession.h"
 #include "TestEnv.h"
 #include "VxKaleoSDKNative.h"
@@ -232,4 +235,41 @@ TEST(DataPipeLoad, UnInitUnderLoadLeavesNoThreadOrHandle)
     EXPECT_TRUE(ProxyTest::WaitForThreadCount(threads, 3000));
     EXPECT_TRUE(TestEnv::WaitFor([&] { return TestEnv::OwnHandleCount() <= handles; }, 5000))
         << handles << " handles before, " << TestEnv::OwnHandleCount() << " after";
+}
+
+TEST(DataPipeConnect, ConnectCallThatFailsAtOnceIsLoggedAndItsClientStillRead)
+{
+    CDeviceRegistry registry;
+    const std::wstring name = L"\\\\.\\pipe\\KaleoConnectTest" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring logName = L"Debug_77.log";
+    const std::string line = "CKaleoSDKNative::RunMonitorData | ConnectNamedPipe failed  = 232";
+    Common::CHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // A client that connects, writes and leaves before the server's connect
+    // call; then one that comes while the server waits.
+    for (bool early : {true, false})
+    {
+        Common::CHandle server(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 8192,
+                                                  8192, 0, nullptr));
+        ASSERT_TRUE(server.IsValid());
+        std::thread client;
+        const auto write = [&] { CDeviceClient(name).Send(R"({"eventId":2})"); };
+        if (early)
+            write();
+        else
+            client = std::thread(write);
+        const DWORD rc = ConnectDataPipeClient(server.Get(), stop.Get(), logName.c_str());
+        EXPECT_EQ(early ? static_cast<DWORD>(ERROR_NO_DATA) : 0u, rc) << early;
+        char buffer[64] = {};
+        DWORD bytes = 0;
+        EXPECT_EQ(0u, Common::ReadPipeMessage(server.Get(), buffer, sizeof(buffer), bytes, 5000, stop.Get()));
+        EXPECT_EQ(R"({"eventId":2})", std::string(buffer, bytes)) << early;
+        if (client.joinable())
+            client.join();
+        const std::vector<std::string> log = ProxyTest::DebugLogLines(registry.InstallPath(), 77);
+        EXPECT_EQ(1u, static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const std::string& text) {
+                      return text.find(line) != std::string::npos;
+                  })))
+            << early;  // the early client's call, and no line for the waiting one
+    }
 }

@@ -161,3 +161,31 @@ TEST(ProxyExports, BooleansAreWhole32BitValues)
     EXPECT_EQ(1, dll.UnInit());
     dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(nullptr);
 }
+
+TEST(ProxyExports, UnloadDuringABatchTickWaitsForNothing)
+{
+    CDeviceRegistry registry;
+    registry.PublishKeyboard(0x8001, L"{K1}");
+    ProxyDll dll;
+    dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&OnEvent);
+    dll.Export<void (*)(DWORD)>("SetOperatingMode")(2);
+    ASSERT_EQ(1, dll.Init());
+    ::ResetEvent(g_release.Get());
+    ::ResetEvent(g_entered.Get());
+    ProxyTest::CDeviceClient(AttachKeyboard(dll, 0x8001)).Send(R"({"eventId":2})");
+    // A batch is in flight, held in the host's callback, when the host
+    // unloads the library.
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_entered.Get(), 5000));
+    EXPECT_EQ(1, dll.UnInit());
+    HMODULE module = dll.Release();
+    Common::CHandle unloaded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread host([&] {
+        ::FreeLibrary(module);
+        ::SetEvent(unloaded.Get());
+    });
+    const DWORD returned = ::WaitForSingleObject(unloaded.Get(), 5000);
+    ::SetEvent(g_release.Get());
+    host.join();
+    EXPECT_EQ(WAIT_OBJECT_0, returned);
+}
+

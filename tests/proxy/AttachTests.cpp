@@ -188,3 +188,21 @@ TEST_F(Attach, GlobalMutexesAreReleasedWhicheverThreadDetaches)
         ProxyUnInit();
     }
 }
+
+TEST_F(Attach, BulbListThatCannotBeReadOrWrittenWholeStaysAsItWas)
+{
+    std::wstring list;
+    for (int bulb = 1000; list.size() < 300; ++bulb)
+        list += std::to_wstring(bulb) + L",";
+    const std::wstring tooLong = list.substr(0, 300);  // more than a reader accepts
+    const std::wstring full = list.substr(0, 254) + L"12345"; // 259: no room for one more bulb
+    for (const std::wstring& text : {tooLong, full})
+    {
+        SCOPED_TRACE(text.size());
+        m_registry.SetHue(L"bridge-1", text);
+        ProxyInit();
+        Outcome(AddRequest({{"pid", 769}, {"id", 7}}));
+        EXPECT_EQ(text, BulbList());
+        ProxyUnInit();
+    }
+}

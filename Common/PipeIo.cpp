@@ -91,16 +91,22 @@ DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutM
     return status;
 }
 
-DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent)
+DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent, DWORD* callError)
 {
+    if (callError)
+        *callError = ERROR_IO_PENDING;
     CHandle event = NewIoEvent();
     if (!event)
         return ::GetLastError();
     OVERLAPPED ov = {};
     ov.hEvent = event.Get();
     const BOOL ok = ::ConnectNamedPipe(pipe, &ov);
-    if (!ok && ::GetLastError() == ERROR_PIPE_CONNECTED)
+    const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+    if (callError)
+        *callError = error;
+    if (error == ERROR_PIPE_CONNECTED)
         return ERROR_SUCCESS;  // the client came before the call
+    ::SetLastError(error);
     DWORD bytes = 0;
     return FinishOverlapped(pipe, ov, ok, INFINITE, abortEvent, bytes);
 }

@@ -23,7 +23,10 @@ DWORD WritePipeMessage(HANDLE pipe, const void* data, DWORD size, DWORD timeoutM
                        HANDLE abortEvent);
 
 // Server side: waits without time limit for a client, until abortEvent is set.
-DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent);
+// When given, callError receives what the connect call itself answered:
+// ERROR_SUCCESS when it returned success, else its error (ERROR_IO_PENDING
+// when it began to wait, as well as when no call could be made).
+DWORD ConnectPipeClient(HANDLE pipe, HANDLE abortEvent, DWORD* callError = nullptr);
 
 // Server side: waits until the client has closed its end (so that a reply
 // it has not read yet is not discarded by DisconnectNamedPipe), at most

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "DataPipeConnect.h"
 #include "EventDelivery.h"
 #include "JsonNesting.h"
 #include "LogWriter.h"
@@ -96,7 +97,7 @@ DWORD WINAPI CKaleoSDKNative::ReaderThread(LPVOID param)
         std::unique_ptr<CReaderStart> start(static_cast<CReaderStart*>(param));
         try
         {
-            rc = start->self->RunMonitorData(start->handle, start->record, *start->record.attachment);
+            rc = RunMonitorData(*start);
         }
         catch (...)
         {
@@ -108,9 +109,11 @@ DWORD WINAPI CKaleoSDKNative::ReaderThread(LPVOID param)
     return rc;
 }
 
-DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CAttachment& attachment) noexcept
+DWORD CKaleoSDKNative::RunMonitorData(const CReaderStart& reader) noexcept
 {
-    const CDebugLogName logFile(handle);
+    const DeviceRecord& record = reader.record;
+    CAttachment& attachment = *record.attachment;
+    const CDebugLogName logFile(reader.handle);
     const HANDLE shutdownEvent = attachment.shutdownEvent.Get();
     READER_LOG(logFile.text, Common::LOG_INFO, L"%s | START | Id = %d", RUN_NAME,
                static_cast<int>(::GetCurrentThreadId()));
@@ -135,7 +138,7 @@ DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CA
         attachment.pipeHandle = instance.Get();
         READER_LOG(logFile.text, Common::LOG_INFO, L"%s | pipe_handle = %d", RUN_NAME, HandleValue(instance.Get()));
 
-        rc = Common::ConnectPipeClient(instance.Get(), shutdownEvent);
+        rc = ConnectDataPipeClient(instance.Get(), shutdownEvent, logFile.text);
         // A client that connected, wrote and left before the connect call
         // still has its messages in the instance: read them, then serve
         // the next client.
@@ -150,8 +153,7 @@ DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CA
             break;
         }
 
-        const EReadEnd end = ReadMessages(handle, attachment, instance.Get(), ioEvent.Get(), buffer.get(),
-                                          logFile.text, result);
+        const EReadEnd end = ReadMessages(reader, instance.Get(), ioEvent.Get(), buffer.get(), logFile.text, result);
         if (end != EReadEnd::ClientGone)
             break;
 
@@ -181,10 +183,10 @@ DWORD CKaleoSDKNative::RunMonitorData(int handle, const DeviceRecord& record, CA
 // Reads until the client leaves, the device is detached or a read fails.
 // Reads are overlapped and also wait on the shutdown event, so a detach
 // ends an idle reader at once.
-CKaleoSDKNative::EReadEnd CKaleoSDKNative::ReadMessages(int handle, CAttachment& attachment, HANDLE instance,
-                                                        HANDLE ioEvent, char* buffer, const wchar_t* logFile,
-                                                        DWORD& result) noexcept
+CKaleoSDKNative::EReadEnd CKaleoSDKNative::ReadMessages(const CReaderStart& reader, HANDLE instance, HANDLE ioEvent,
+                                                        char* buffer, const wchar_t* logFile, DWORD& result) noexcept
 {
+    CAttachment& attachment = *reader.record.attachment;
     const HANDLE shutdownEvent = attachment.shutdownEvent.Get();
     for (;;)
     {
@@ -202,7 +204,7 @@ CKaleoSDKNative::EReadEnd CKaleoSDKNative::ReadMessages(int handle, CAttachment&
         if (rc == ERROR_MORE_DATA)
             rc = DropRestOfMessage(instance, ioEvent, shutdownEvent, buffer, logFile);
         else if (rc == ERROR_SUCCESS && bytes < PIPE_BUFFER_BYTES)
-            ServeMessage(handle, attachment, buffer, bytes, result);
+            ServeMessage(reader, buffer, bytes, result);
         // A message that fills the whole buffer has no room for its end: dropped.
         if (rc == ERROR_SUCCESS)
             continue;
@@ -236,14 +238,15 @@ DWORD CKaleoSDKNative::DropRestOfMessage(HANDLE instance, HANDLE ioEvent, HANDLE
     return rc;
 }
 
-void CKaleoSDKNative::ServeMessage(int handle, CAttachment& attachment, const char* text, size_t length,
+void CKaleoSDKNative::ServeMessage(const CReaderStart& reader, const char* text, size_t length,
                                    DWORD& result) noexcept
 {
-    if (m_enabled != 1 || attachment.enabled != 1)
+    const CReaderSwitches& switches = *reader.switches;
+    if (switches.enabled != 1 || reader.record.attachment->enabled != 1)
     {
-        if (m_debugProxy == 1)
-            READER_LOG(CDebugLogName(handle).text, Common::LOG_ERROR, L"%s | Enable = %d", RUN_NAME,
-                       static_cast<int>(m_enabled));
+        if (switches.debugProxy == 1)
+            READER_LOG(CDebugLogName(reader.handle).text, Common::LOG_ERROR, L"%s | Enable = %d", RUN_NAME,
+                       static_cast<int>(switches.enabled));
         return;
     }
     // The text ends at the message end or at its first zero byte.
@@ -253,7 +256,7 @@ void CKaleoSDKNative::ServeMessage(int handle, CAttachment& attachment, const ch
     try
     {
         json message = json::parse(text, text + length);
-        result = ProcessData(handle, message);
+        result = ProcessData(reader.handle, message, switches.debugProxy);
     }
     catch (const std::exception&)
     {
@@ -261,11 +264,11 @@ void CKaleoSDKNative::ServeMessage(int handle, CAttachment& attachment, const ch
     }
 }
 
-DWORD CKaleoSDKNative::ProcessData(int handle, json& message)
+DWORD CKaleoSDKNative::ProcessData(int handle, json& message, DWORD debugProxy)
 {
     message["device_handle"] = handle;
     std::string dump;
-    if (m_debugProxy == 1)
+    if (debugProxy == 1)
         dump = message.dump();
     DWORD result = ERROR_FUNCTION_FAILED;
     const auto eventId = message.find("eventId");

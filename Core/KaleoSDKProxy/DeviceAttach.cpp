@@ -33,11 +33,11 @@ bool SpecialHandle(DWORD pid, int number, DWORD& handle)
 
 } // namespace
 
-CHandle CKaleoSDKNative::CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept
+CKeptMutex CKaleoSDKNative::CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept
 {
     Common::CGlobalSecurity security;
     if (security.Build() != ERROR_SUCCESS)
-        return CHandle();
+        return CKeptMutex();
     std::wstring name;
     try
     {
@@ -45,32 +45,31 @@ CHandle CKaleoSDKNative::CreateDeviceMutex(const wchar_t* logName, const std::ws
     }
     catch (const std::bad_alloc&)
     {
-        return CHandle();
+        return CKeptMutex();
     }
-    CHandle mutex(::CreateMutexW(security.Attributes(), TRUE, name.c_str()));
+    DWORD error = ERROR_SUCCESS;
+    CKeptMutex mutex(MutexKeeper::Create(name.c_str(), security.Attributes(), error));
     if (mutex)
         KLOG(Common::LOG_INFO, L"%s | Mutex created = %d", logName, HandleValue(mutex.Get()));
     else
-        KLOG(Common::LOG_ERROR, L"%s | Failed to create Mutex | error = %d", logName,
-             static_cast<int>(::GetLastError()));
+        KLOG(Common::LOG_ERROR, L"%s | Failed to create Mutex | error = %d", logName, static_cast<int>(error));
     return mutex;
 }
 
-void CKaleoSDKNative::CreateHueMutex() noexcept
+bool CKaleoSDKNative::CreateHueMutex() noexcept
 {
     if (m_hueMutex)
-        return;
+        return false;
     Common::CGlobalSecurity security;
     if (security.Build() != ERROR_SUCCESS)
-        return;
-    m_hueMutex.Reset(::CreateMutexW(security.Attributes(), TRUE, DeviceSources::HUE_MUTEX));
+        return false;
+    DWORD error = ERROR_SUCCESS;
+    m_hueMutex.Reset(MutexKeeper::Create(DeviceSources::HUE_MUTEX, security.Attributes(), error));
+    return m_hueMutex.IsValid();
 }
 
 void CKaleoSDKNative::ReleaseHueMutex() noexcept
 {
-    if (!m_hueMutex)
-        return;
-    ::ReleaseMutex(m_hueMutex.Get());
     m_hueMutex.Reset();
 }
 
@@ -80,14 +79,13 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
     {
         auto attachment = std::make_shared<CAttachment>();
         attachment->deviceMutex = CreateDeviceMutex(logName, record.objectName);
-        if (hue && attachment->deviceMutex)
-            CreateHueMutex();
+        const bool hueMutexHere = hue && attachment->deviceMutex && CreateHueMutex();
         attachment->shutdownEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         attachment->enabled = 1;
 
         DeviceRecord attached = record;
         attached.attachment = attachment;
-        auto start = std::make_unique<CReaderStart>(CReaderStart{this, static_cast<int>(key), attached});
+        auto start = std::make_unique<CReaderStart>(CReaderStart{static_cast<int>(key), attached, m_switches});
 
         // A reader needs its event to be stoppable: without one there is no thread.
         HMODULE pin = attachment->shutdownEvent ? ModulePin::Pin() : nullptr;
@@ -100,6 +98,10 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
                  static_cast<int>(::GetLastError()));
             if (pin)
                 ::FreeLibrary(pin);
+            // The device mutex goes with the attachment; a Hue mutex taken
+            // for this bulb alone goes too.
+            if (hueMutexHere)
+                ReleaseHueMutex();
             return ERROR_CREATE_FAILED;
         }
         start.release();  // the thread owns it now
@@ -118,6 +120,8 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
             ::SetEvent(attachment->shutdownEvent.Get());
             ::ResumeThread(threadHandle);
             ::WaitForSingleObject(threadHandle, INFINITE);
+            if (hueMutexHere)
+                ReleaseHueMutex();
             return ERROR_NOT_ENOUGH_MEMORY;
         }
         ::ResumeThread(threadHandle);

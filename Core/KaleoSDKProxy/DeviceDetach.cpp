@@ -36,30 +36,24 @@ void CKaleoSDKNative::ReleaseAttachment(const wchar_t* logName, const DeviceReco
         KLOG(Common::LOG_INFO, L"%s | thread_handle = %d", logName, threadValue);
     if (!ended)
     {
-        // Still running (inside the host's callback): it keeps its own
-        // reference on the attachment; the destructor waits for it.
+        // Still running (inside the host's callback): it holds its own
+        // state and its reference on the library, and ends by itself once
+        // the callback returns. Its handle goes now.
         KLOG(Common::LOG_WARN, L"%s | reader thread has not ended after %d ms", logName,
              static_cast<int>(READER_STOP_WAIT_MS));
-        try
-        {
-            m_lingering.push_back(std::move(thread));
-        }
-        catch (const std::bad_alloc&)
-        {
-            ::WaitForSingleObject(thread.Get(), INFINITE);
-        }
     }
+    thread.Reset();
     KLOG(Common::LOG_INFO, L"%s | pipe_handle = %d | %s", logName, HandleValue(attachment.pipeHandle),
          record.pipeName.c_str());
 
     if (attachment.deviceMutex)
     {
-        // Only the attaching thread owns it; closing the last handle is
-        // what removes the object either way.
-        ::ReleaseMutex(attachment.deviceMutex.Get());
-        KLOG(Common::LOG_INFO, L"%s | mutex_handle = %d", logName, HandleValue(attachment.deviceMutex.Get()));
+        // Released by the thread that holds it, whichever thread detaches.
+        const int mutexValue = HandleValue(attachment.deviceMutex.Get());
         attachment.deviceMutex.Reset();
+        KLOG(Common::LOG_INFO, L"%s | mutex_handle = %d", logName, mutexValue);
     }
+    // A reader still running waits on its event: it goes with the reader.
     if (ended)
         attachment.shutdownEvent.Reset();
 }

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "LogWriter.h"
+#include "ModulePin.h"
 
 namespace VxKaleoSDKProxy
 {
@@ -50,6 +51,11 @@ CDeviceFrame::CDeviceFrame() noexcept : m_pool(::CreateThreadpool(nullptr))
 {
     ::InitializeThreadpoolEnvironment(&m_callbackEnviron);
     ::SetThreadpoolCallbackPriority(&m_callbackEnviron, TP_CALLBACK_PRIORITY_NORMAL);
+    // A running tick holds a reference on this library, so the host's
+    // unload never waits, inside the loader, for a batch in flight. (Wine
+    // holds it for the timer's whole life: there the library stays loaded
+    // until the process ends once the frame exists.)
+    ::SetThreadpoolCallbackLibrary(&m_callbackEnviron, ModulePin::Self());
     if (m_pool)
     {
         ::SetThreadpoolThreadMaximum(m_pool.Get(), 1);

@@ -31,15 +31,18 @@ using Common::CThreadpool;
 using Common::CThreadpoolTimer;
 
 // Queue key: the device handle in the high half, the low 32 bits of the
-// message's sequence id in the low half. Unsigned, so ascending keys are
-// ascending handles also for handles with the top bit set, and a negative
-// sequence id stays inside its own device's range.
-using EventKey = ULONGLONG;
+// message's sequence id in the low half. Signed, like "device_handle": keys
+// ascend as the handles do, handles of 0x80000000 and more (negative) first.
+// The low half is taken unsigned, so a negative sequence id stays inside its
+// own device's range (after the others).
+using EventKey = LONGLONG;
 
 constexpr EventKey MakeEventKey(DWORD handle, DWORD sequenceBits) noexcept
 {
-    return (static_cast<EventKey>(handle) << 32) | sequenceBits;
+    return static_cast<EventKey>((static_cast<ULONGLONG>(handle) << 32) | sequenceBits);
 }
+static_assert(MakeEventKey(0x80000000u, 0) < MakeEventKey(5, 0) && MakeEventKey(5, 0) < MakeEventKey(5, 0xFFFFFFFFu),
+              "keys follow the signed device handle, then the unsigned sequence bits");
 
 // Counters for benchmarks and tests; peaks are since the last reset.
 struct EventDeliveryStats

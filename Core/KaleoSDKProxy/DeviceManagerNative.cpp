@@ -218,8 +218,8 @@ DWORD CDeviceManagerNative::RunMonitor(EMonitor monitor) noexcept
     const wchar_t* key = keys[static_cast<int>(monitor)];
     KLOG(Common::LOG_INFO, L"%s | START", name);
     // The first pass, and the first after the key could not be watched,
-    // read the key at once: what was written before the notice was armed
-    // would otherwise wait for the next change.
+    // look at the key at once: what was written before the notice was armed
+    // would otherwise wait for the next change. Only a change counts.
     bool catchUp = true;
     DWORD lastFailure = ERROR_SUCCESS;
     for (;;)

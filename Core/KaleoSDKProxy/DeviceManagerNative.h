@@ -3,6 +3,7 @@
 // from the device sources other processes publish in the registry, and the
 // monitor threads that add devices as they appear.
 #include <windows.h>
+#include <atomic>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -82,6 +83,17 @@ private:
     bool BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
                      const CCatalogSnapshot& catalog, DeviceRecord& record) const;
     int AddFromBus(const std::wstring& bus, CScan& scan);
+    // Visits every device of a bus (path, "ContainerId"); the fingerprint
+    // of what it read. report: log values that cannot be used.
+    template <typename Visit>
+    ULONGLONG WalkBus(const std::wstring& bus, bool report, Visit visit);
+    // The fingerprint of the bus's last scan (0: never scanned).
+    std::atomic<ULONGLONG>& BusPrint(const std::wstring& bus) noexcept;
+    // Whether the bus lists other devices than its last scan read.
+    bool BusChangedSinceScan(const wchar_t* bus) noexcept;
+    // Whether a device a monitor of keyPath reacts to was published since
+    // the buses were last scanned.
+    bool ChangedSinceScan(const wchar_t* keyPath) noexcept;
     // Runs one scan over the current catalogue; 0 when there is none.
     template <typename Body>
     int Scan(Body body) noexcept;
@@ -110,4 +122,8 @@ private:
     volatile LONG m_stopFlag = 0;
 
     CCatalogCache m_catalog;
+    // What the last scan of each bus read: a monitor's first look compares
+    // against it, so a bus unchanged since is not scanned again.
+    std::atomic<ULONGLONG> m_hidPrint{0};
+    std::atomic<ULONGLONG> m_usbPrint{0};
 };

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "MutexKeeper.h"
 
 struct DeviceRecord
 {
@@ -25,7 +26,7 @@ struct DeviceRecord
     {
         Common::CHandle readerThread;  // taken by the detach that waits for it
         Common::CHandle shutdownEvent; // manual reset; set to stop the reader
-        Common::CHandle deviceMutex;   // "Global\" + objectName
+        CKeptMutex deviceMutex;        // "Global\" + objectName, held by the mutex keeper
         // The pipe instance the reader serves. The reader owns and releases
         // it once it has stopped reading; this copy is for the logs.
         HANDLE volatile pipeHandle = nullptr;

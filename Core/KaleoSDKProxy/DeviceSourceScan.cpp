@@ -40,22 +40,36 @@ std::wstring ReadText(const std::wstring& keyPath, const wchar_t* value, const w
     return text;
 }
 
-// "ContainerId" of an instance key; empty when missing, logged and empty
-// when it is of the wrong type or too long.
-std::wstring ReadContainerId(HKEY hardware, const std::wstring& instance, const std::wstring& busKey)
+// "ContainerId" of an instance key; empty when missing, logged (when
+// asked) and empty when it is of the wrong type or too long.
+std::wstring ReadContainerId(HKEY hardware, const std::wstring& instance, const std::wstring& busKey, bool report)
 {
     std::wstring text;
     Common::CRegKey key;
     if (::RegOpenKeyExW(hardware, instance.c_str(), 0, Common::KALEO_QUERY_ACCESS, key.Put()) != ERROR_SUCCESS)
         return text;
     const DWORD rc = Common::ReadStringValue(key.Get(), DeviceSources::CONTAINER_ID_VALUE, text);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+    if (report && rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
     {
         KLOG(Common::LOG_WARN, L"%s | %s of %s\\...\\%s cannot be used | error = %d", L"CDeviceManagerNative::EnumerateBus",
              DeviceSources::CONTAINER_ID_VALUE, busKey.c_str(), instance.c_str(), static_cast<int>(rc));
         text.clear();
     }
     return text;
+}
+
+// FNV-1a, 64 bits: the fingerprint of what a bus listing held.
+constexpr ULONGLONG PRINT_BASIS = 14695981039346656037ULL;
+
+void AddToPrint(ULONGLONG& print, const std::wstring& text) noexcept
+{
+    for (wchar_t c : text)
+    {
+        print ^= static_cast<ULONGLONG>(c);
+        print *= 1099511628211ULL;
+    }
+    print ^= 0xFFFF;  // ends the text, so "ab","c" and "a","bc" differ
+    print *= 1099511628211ULL;
 }
 
 DWORD ReadNumber(const std::wstring& keyPath, const wchar_t* value)
@@ -91,18 +105,19 @@ int CDeviceManagerNative::EnumerateBus(const wchar_t* bus) noexcept
         return 0;
     return Scan([&](CScan& scan) { return AddFromBus(bus, scan); });
 }
-int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
+template <typename Visit>
+ULONGLONG CDeviceManagerNative::WalkBus(const std::wstring& bus, bool report, Visit visit)
 {
     // Each key is opened once, relative to its parent: a scan of many
     // devices then costs what listing them costs.
+    ULONGLONG print = PRINT_BASIS;
     const std::wstring busKey = SubKey(DeviceSources::DEVICES_KEY, bus);
     Common::CRegKey busHandle;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, busKey.c_str(), 0, Common::KALEO_READ_ACCESS, busHandle.Put()) !=
         ERROR_SUCCESS)
-        return 0;
+        return print;
     std::vector<std::wstring> hardwareIds;
     Common::EnumSubkeyNames(busHandle.Get(), hardwareIds);
-    int added = 0;
     for (const auto& hardware : hardwareIds)
     {
         Common::CRegKey hardwareHandle;
@@ -113,16 +128,46 @@ int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
         Common::EnumSubkeyNames(hardwareHandle.Get(), instances);
         for (const auto& instance : instances)
         {
-            // A stopping manager leaves the rest of a long scan undone.
+            // A stopping manager leaves the rest of a long walk undone.
             if (Stopping())
-                return added;
+                return print;
             const std::wstring path = DeviceIdentity::MakeBusDevicePath(bus, hardware, instance);
-            const std::wstring containerId = ReadContainerId(hardwareHandle.Get(), instance, busKey);
-            if (AddDevice(path, containerId, scan) == ERROR_SUCCESS)
-                ++added;
+            const std::wstring containerId = ReadContainerId(hardwareHandle.Get(), instance, busKey, report);
+            AddToPrint(print, path);
+            AddToPrint(print, containerId);
+            visit(path, containerId);
         }
     }
+    return print;
+}
+
+int CDeviceManagerNative::AddFromBus(const std::wstring& bus, CScan& scan)
+{
+    int added = 0;
+    const ULONGLONG print = WalkBus(bus, true, [&](const std::wstring& path, const std::wstring& containerId) {
+        if (AddDevice(path, containerId, scan) == ERROR_SUCCESS)
+            ++added;
+    });
+    BusPrint(bus).store(print);
     return added;
+}
+
+std::atomic<ULONGLONG>& CDeviceManagerNative::BusPrint(const std::wstring& bus) noexcept
+{
+    return bus == DeviceSources::BUS_USB ? m_usbPrint : m_hidPrint;
+}
+
+bool CDeviceManagerNative::BusChangedSinceScan(const wchar_t* bus) noexcept
+{
+    try
+    {
+        const ULONGLONG seen = BusPrint(bus).load();
+        return seen == 0 || WalkBus(bus, false, [](const std::wstring&, const std::wstring&) {}) != seen;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return true;
+    }
 }
 
 int CDeviceManagerNative::AddSmartLightingDevices() noexcept

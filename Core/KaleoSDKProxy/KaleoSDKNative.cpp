@@ -15,20 +15,21 @@ CKaleoSDKNative* volatile g_instance = nullptr;
 
 CKaleoSDKNative::CKaleoSDKNative()
 {
+    m_switches = std::make_shared<CReaderSwitches>();
     m_deviceManager = std::make_unique<CDeviceManagerNative>();
     DWORD debug = 0;
     if (Common::RegGetDword(DeviceSources::DEVICES_KEY, DeviceSources::DEBUG_PROXY_VALUE, debug) == ERROR_SUCCESS)
-        m_debugProxy = debug;
-    m_enabled = 1;
+        m_switches->debugProxy = debug;
+    m_switches->enabled = 1;
     // Published last: a constructor that throws leaves no pointer behind.
     g_instance = this;
 }
 
 CKaleoSDKNative::~CKaleoSDKNative()
 {
-    // Normally Cleanup has detached everything. Devices still attached
-    // (an instance destroyed without Cleanup) have readers that use this
-    // object: stop them first.
+    // Normally Cleanup has detached everything. Devices still attached (an
+    // instance destroyed without Cleanup) get their readers stopped; each
+    // is waited for as a detach waits, since none of them uses this object.
     std::unordered_map<DWORD, DeviceRecord> left;
     {
         CSrwLock::CScopedLock lock(m_lock);
@@ -41,10 +42,8 @@ CKaleoSDKNative::~CKaleoSDKNative()
         if (attachment.shutdownEvent)
             ::SetEvent(attachment.shutdownEvent.Get());
         if (attachment.readerThread)
-            ::WaitForSingleObject(attachment.readerThread.Get(), INFINITE);
+            ::WaitForSingleObject(attachment.readerThread.Get(), READER_STOP_WAIT_MS);
     }
-    for (Common::CHandle& thread : m_lingering)
-        ::WaitForSingleObject(thread.Get(), INFINITE);
     m_deviceManager.reset();
     if (g_instance == this)
         g_instance = nullptr;

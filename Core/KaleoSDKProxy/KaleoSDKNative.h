@@ -7,25 +7,26 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "DeviceManagerNative.h"
 #include "Handles.h"
 #include "Locks.h"
+#include "MutexKeeper.h"
 
 class CKaleoSDKNative
 {
 public:
-    // How long a detach waits for a device's reader thread.
+    // How long a detach waits for a device's reader thread. One still
+    // running then (inside the host's callback) is left to end on its own.
     static constexpr DWORD READER_STOP_WAIT_MS = 3000;
 
     // Creates the device manager and reads "DebugProxy". Sets the
     // process-wide instance pointer.
     CKaleoSDKNative();
-    // Waits for reader threads that outlived their detach's wait, clears
-    // the process-wide pointer and destroys the device manager.
+    // Stops the readers of devices still attached (no Cleanup), clears the
+    // process-wide pointer and destroys the device manager.
     ~CKaleoSDKNative();
     CKaleoSDKNative(const CKaleoSDKNative&) = delete;
     CKaleoSDKNative& operator=(const CKaleoSDKNative&) = delete;
@@ -34,8 +35,8 @@ public:
     static CKaleoSDKNative* Instance() noexcept;
 
     CDeviceManagerNative* DeviceManager() noexcept { return m_deviceManager.get(); }
-    DWORD DebugProxy() const noexcept { return m_debugProxy; }
-    LONG Enabled() const noexcept { return m_enabled; }
+    DWORD DebugProxy() const noexcept { return m_switches->debugProxy; }
+    LONG Enabled() const noexcept { return m_switches->enabled; }
 
     // The two requests of Invoke. Each answers a whole response object;
     // JSON type errors in the request propagate to the caller.
@@ -58,8 +59,9 @@ public:
     int Cleanup() noexcept;
 
     // One pipe message of a device: 0 when it was forwarded to the host,
-    // 1627 without "eventId". Runs on the device's reader thread.
-    DWORD ProcessData(int handle, nlohmann::json& message);
+    // 1627 without "eventId". Runs on the device's reader thread; with
+    // debugProxy 1 the message goes to the device's log as well.
+    static DWORD ProcessData(int handle, nlohmann::json& message, DWORD debugProxy);
 
     // Attached devices; for tests.
     size_t AttachedCount() const noexcept;
@@ -68,17 +70,27 @@ public:
 
 private:
     using CAttachment = DeviceRecord::_ATTACHMENT;
-    // Reader thread argument: the owner, the handle and the record as attached.
+    // What the readers consult beside their own record. Shared with every
+    // reader, so one that outlives its detach (and this object) has them.
+    struct CReaderSwitches
+    {
+        volatile LONG enabled = 1; // the global data switch
+        DWORD debugProxy = 0;      // 1: every message goes to the device's log too
+    };
+    // A reader's own state: the handle, the record as attached (with the
+    // attachment) and the switches. The reader keeps it until it ends and
+    // never touches this object, so a detach need not outwait it.
     struct CReaderStart
     {
-        CKaleoSDKNative* self;
         int handle;
         DeviceRecord record;
+        std::shared_ptr<const CReaderSwitches> switches;
     };
 
     DWORD AttachRecord(const wchar_t* logName, DWORD key, const DeviceRecord& record, bool hue) noexcept;
-    Common::CHandle CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept;
-    void CreateHueMutex() noexcept;
+    CKeptMutex CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept;
+    // True when this call created the Hue mutex.
+    bool CreateHueMutex() noexcept;
     void ReleaseHueMutex() noexcept;
     // Stops the reader, releases the device's objects; logs under logName.
     void ReleaseAttachment(const wchar_t* logName, const DeviceRecord& record, bool namePipeInLog) noexcept;
@@ -89,20 +101,17 @@ private:
 
     enum class EReadEnd { ClientGone, Shutdown, Failed };
     static DWORD WINAPI ReaderThread(LPVOID start);
-    DWORD RunMonitorData(int handle, const DeviceRecord& record, CAttachment& attachment) noexcept;
-    EReadEnd ReadMessages(int handle, CAttachment& attachment, HANDLE instance, HANDLE ioEvent, char* buffer,
-                          const wchar_t* logFile, DWORD& result) noexcept;
+    static DWORD RunMonitorData(const CReaderStart& reader) noexcept;
+    static EReadEnd ReadMessages(const CReaderStart& reader, HANDLE instance, HANDLE ioEvent, char* buffer,
+                                 const wchar_t* logFile, DWORD& result) noexcept;
     static DWORD DropRestOfMessage(HANDLE instance, HANDLE ioEvent, HANDLE shutdownEvent, char* buffer,
                                    const wchar_t* logFile) noexcept;
-    void ServeMessage(int handle, CAttachment& attachment, const char* text, size_t length, DWORD& result) noexcept;
-    void DumpMessage(int handle, const std::string& text) noexcept;
+    static void ServeMessage(const CReaderStart& reader, const char* text, size_t length, DWORD& result) noexcept;
+    static void DumpMessage(int handle, const std::string& text) noexcept;
 
     std::unordered_map<DWORD, DeviceRecord> m_devices;
     mutable Common::CSrwLock m_lock;
     std::unique_ptr<CDeviceManagerNative> m_deviceManager;
-    Common::CHandle m_hueMutex;
-    DWORD m_debugProxy = 0;
-    volatile LONG m_enabled = 1;
-    // Reader threads a detach could not wait out; the destructor waits.
-    std::vector<Common::CHandle> m_lingering;
+    CKeptMutex m_hueMutex;
+    std::shared_ptr<CReaderSwitches> m_switches;
 };

@@ -56,19 +56,20 @@ DWORD RemoveDevice(int handle)
     return ProxyRemoveDevice(handle);
 }
 
-bool SetAllocator(ProxyAllocator allocator)
+// Booleans cross to the host as 32-bit BOOLs: a host reads all of EAX.
+BOOL SetAllocator(ProxyAllocator allocator)
 {
     DebugPrint(0, "+%s", "VxKaleoSDKProxy::SetAllocator");
     ProxySetAllocator(allocator);
     DebugPrint(0, "-%s", "VxKaleoSDKProxy::SetAllocator");
-    return true;
+    return TRUE;
 }
 
-bool SetNodeFFIEvent(VxKaleoSDKProxy::EventCallback callback)
+BOOL SetNodeFFIEvent(VxKaleoSDKProxy::EventCallback callback)
 {
     DebugPrint(0, "+%s", "VxKaleoSDKProxy::SetNodeFFIEvent");
     VxKaleoSDKProxy::SetEventCallback(callback);
-    return true;
+    return TRUE;
 }
 
 void SetOperatingMode(DWORD mode)
@@ -81,9 +82,10 @@ int UnInit()
     return ProxyUnInit();
 }
 
-void UsePollingMode(bool polling)
+// Any value but 0 is true, as for every BOOL.
+void UsePollingMode(BOOL polling)
 {
-    VxKaleoSDKProxy::SetOperatingMode(polling ? VxKaleoSDKProxy::MODE_POLLING : VxKaleoSDKProxy::MODE_IMMEDIATE);
+    VxKaleoSDKProxy::SetOperatingMode(polling != FALSE ? VxKaleoSDKProxy::MODE_POLLING : VxKaleoSDKProxy::MODE_IMMEDIATE);
 }
 
 // Exported as "VxKaleoSDKProxy": the C++ name is the library's namespace.

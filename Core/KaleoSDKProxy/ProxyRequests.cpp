@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "JsonNesting.h"
 #include "KaleoSDKNative.h"
 #include "LogWriter.h"
 #include "TextCodec.h"
@@ -26,6 +28,15 @@ constexpr long long STATUS_REQUEST_UNREADABLE = -2147467259LL;
 const wchar_t FALLBACK_RESPONSE[] = L"{\"message\":\"ERROR_FUNCTION_FAILED\",\"result\":1627,\"return\":null}";
 
 std::atomic<ProxyAllocator> g_allocator{nullptr};
+
+// Copying a request into a handler and writing it out again recurse once
+// per level: deeper requests are refused before they are parsed.
+constexpr int MAX_REQUEST_DEPTH = 256;
+
+bool NestingAllowed(const std::string& text) noexcept
+{
+    return Common::JsonNestingWithin(text.data(), text.size(), MAX_REQUEST_DEPTH);
+}
 
 void SetOutcome(json& response, const char* message, DWORD result)
 {
@@ -71,25 +82,39 @@ wchar_t* CopyToTaskMemory(const std::wstring& text)
     return copy;
 }
 
+// Parses the request and dispatches it; a text that cannot be read (too
+// deep, malformed, or of the wrong types) answers ERROR_BAD_FORMAT. The
+// function result.
+DWORD ParseAndDispatch(const std::string& text, json& reply)
+{
+    if (!NestingAllowed(text))
+    {
+        KLOG(Common::LOG_ERROR, L"%s | request nested deeper than %d levels: refused", INVOKE_NAME,
+             MAX_REQUEST_DEPTH);
+        SetOutcome(reply, "ERROR_BAD_FORMAT", ERROR_BAD_FORMAT);
+        return ERROR_BAD_FORMAT;
+    }
+    try
+    {
+        json parsed = json::parse(text);
+        return Dispatch(parsed, reply);
+    }
+    catch (const json::exception& e)
+    {
+        KLOG(Common::LOG_ERROR, L"%s | json exception | %hs (%d)", INVOKE_NAME, e.what(), e.id);
+        SetOutcome(reply, "ERROR_BAD_FORMAT", ERROR_BAD_FORMAT);
+        return ERROR_BAD_FORMAT;
+    }
+}
+
 // Everything of Invoke that may throw: conversions and allocations.
 DWORD InvokeChecked(const wchar_t* request, wchar_t*& response)
 {
     const std::wstring wideRequest = request ? request : L"";
     const std::string text = TextCodec::WideToAnsi(wideRequest);
     json reply = json{{"message", "ERROR_FUNCTION_FAILED"}, {"result", ERROR_FUNCTION_FAILED}, {"return", nullptr}};
-    DWORD result = ERROR_FUNCTION_FAILED;
     KLOG(Common::LOG_INFO, L"%s | message = %s", INVOKE_NAME, wideRequest.c_str());
-    try
-    {
-        json parsed = json::parse(text);
-        result = Dispatch(parsed, reply);
-    }
-    catch (const json::exception& e)
-    {
-        KLOG(Common::LOG_ERROR, L"%s | json exception | %hs (%d)", INVOKE_NAME, e.what(), e.id);
-        SetOutcome(reply, "ERROR_BAD_FORMAT", ERROR_BAD_FORMAT);
-        result = ERROR_BAD_FORMAT;
-    }
+    const DWORD result = ParseAndDispatch(text, reply);
     const std::string out = reply.dump();
     const std::wstring wideOut = TextCodec::AnsiToWide(out);
     KLOG(Common::LOG_INFO, L"%s | response = %s", INVOKE_NAME, wideOut.c_str());
@@ -201,7 +226,11 @@ char* ProxyAction(const char* text, bool wantResult) noexcept
         json result;
         try
         {
-            json request = json::parse(text ? text : "");
+            const std::string requestText = text ? text : "";
+            // Too deep to be handled: answered as a request that cannot be read.
+            if (!NestingAllowed(requestText))
+                throw std::length_error("request nested too deeply");
+            json request = json::parse(requestText);
             long long status = -1;
             try
             {

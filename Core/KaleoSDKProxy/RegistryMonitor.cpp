@@ -35,9 +35,11 @@ DWORD CDeviceManagerNative::MonitorPass(const wchar_t* keyPath, bool catchUp) no
     const HANDLE waits[] = {changed.Get(), m_stopEvent.Get()};
     if (!waits[1])
         return ERROR_INVALID_HANDLE;
-    // Armed first, so nothing written from here on is missed; what the key
-    // holds already counts as a change.
-    if (catchUp)
+    // Armed first, so nothing written from here on is missed. What was
+    // written before (since the buses were last scanned, or while the key
+    // could not be watched) counts as a change; a bus that still lists what
+    // its last scan read is the baseline, not a change.
+    if (catchUp && ChangedSinceScan(keyPath))
         ::SetEvent(changed.Get());
     const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (woke != WAIT_OBJECT_0 || Stopping())
@@ -49,6 +51,17 @@ DWORD CDeviceManagerNative::MonitorPass(const wchar_t* keyPath, bool catchUp) no
 
     ReactToChange(keyPath);
     return ERROR_SUCCESS;
+}
+
+bool CDeviceManagerNative::ChangedSinceScan(const wchar_t* keyPath) noexcept
+{
+    if (wcscmp(keyPath, DeviceSources::HID_KEY) == 0)
+        return BusChangedSinceScan(DeviceSources::BUS_HID);
+    if (wcscmp(keyPath, DeviceSources::USB_KEY) == 0)
+        return BusChangedSinceScan(DeviceSources::BUS_USB);
+    if (wcscmp(keyPath, DeviceSources::DEVICES_KEY) == 0)
+        return BusChangedSinceScan(DeviceSources::BUS_HID) || BusChangedSinceScan(DeviceSources::BUS_USB);
+    return false;
 }
 
 void CDeviceManagerNative::ReactToChange(const wchar_t* keyPath) noexcept

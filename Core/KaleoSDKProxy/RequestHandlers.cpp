@@ -105,9 +105,9 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
     {
         // The global switch: only a change counts as success. Requests come
         // from the host's one thread; the readers only read it.
-        if (m_enabled != enable)
+        if (m_switches->enabled != enable)
         {
-            ::InterlockedExchange(&m_enabled, enable);
+            ::InterlockedExchange(&m_switches->enabled, enable);
             rc = ERROR_SUCCESS;
         }
     }

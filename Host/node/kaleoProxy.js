@@ -74,11 +74,11 @@ const EXPORTS = Object.freeze({
   Invoke: 'int Invoke(const char16_t *request, _Out_ void **response)',
   PollEvents: 'void *PollEvents()',
   RemoveDevice: 'int RemoveDevice(int handle)',
-  SetAllocator: 'bool SetAllocator(void *allocator)',
-  SetNodeFFIEvent: 'bool SetNodeFFIEvent(KaleoProxyEventCallback *callback)',
+  // Booleans are 32-bit BOOLs (int), read and passed whole.
+  SetAllocator: 'int SetAllocator(void *allocator)',
+  SetNodeFFIEvent: 'int SetNodeFFIEvent(KaleoProxyEventCallback *callback)',
   SetOperatingMode: 'void SetOperatingMode(uint32_t mode)',
   UnInit: 'int UnInit()',
-  // BOOL or bool on the DLL's side: an int carrying 0 or 1 suits both.
   UsePollingMode: 'void UsePollingMode(int enable)',
   VxKaleoSDKProxy: 'void *VxKaleoSDKProxy(const char *request)',
   VxKaleoSDKProxyNoReturn: 'void VxKaleoSDKProxyNoReturn(const char *request)',

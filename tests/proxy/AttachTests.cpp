@@ -2,6 +2,8 @@
 // objects that announce an attachment, the Hue bulb list and the switches.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "DeviceRegistryFixture.h"
 #include "DeviceSources.h"
 #include "KaleoSDKNative.h"
@@ -41,6 +43,20 @@ std::string Outcome(const nlohmann::json& request)
     const ProxyTest::CInvokeResult result = Invoke(request.dump());
     return result.response.value("message", std::string("?")) + " " +
            std::to_string(result.response.value("result", -1));
+}
+
+// What another process finds when it takes the mutex at once: 0 taken,
+// 1 abandoned, 2 owned, 3 missing (MutexProbe's exit code).
+DWORD ProbeMutex(const std::wstring& name)
+{
+    return TestEnv::RunProcess(TestEnv::BinDir() + L"\\MutexProbe.exe", L"\"" + name + L"\"", 30000);
+}
+
+// Runs one host call on a thread of its own, which has ended on return.
+template <typename F>
+void OnOtherThread(F call)
+{
+    std::thread(call).join();
 }
 
 class Attach : public ::testing::Test
@@ -133,4 +149,60 @@ TEST_F(Attach, SwitchesAnswerOnlyRealChanges)
     EXPECT_EQ("SUCCESS 0", state({{"enable", 0}, {"device_handle", 0x8001}}));
     EXPECT_EQ("SUCCESS 0", state({{"enable", 0}, {"device_handle", 0x8001}}));
     EXPECT_EQ("error on SetEnable 1168", state({{"enable", 0}, {"device_handle", 0x8002}}));
+}
+
+TEST_F(Attach, GlobalMutexesAreReleasedWhicheverThreadDetaches)
+{
+    m_registry.PublishKeyboard(0x8001, L"{K1}");
+    m_registry.SetHue(L"bridge-1", L"");
+    // The host attaches on one thread and detaches, or uninitialises, on
+    // another; both threads have ended when the peer looks.
+    const struct
+    {
+        const char* name;
+        nlohmann::json request;
+        int handle;
+        std::wstring mutex;
+        bool byUnInit;
+    } cases[] = {
+        {"keyboard", AddRequest({{"pid", 0x84}, {"containerId", "{K1}"}}), 0x8001, L"Global\\7&8001&0&0000", false},
+        {"Hue bulb", AddRequest({{"pid", 769}, {"id", 7}}), 3017, DeviceSources::HUE_MUTEX, false},
+        {"Hue bulb at UnInit", AddRequest({{"pid", 769}, {"id", 7}}), 3017, DeviceSources::HUE_MUTEX, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        ProxyInit();
+        OnOtherThread([&] { EXPECT_EQ("SUCCESS 0", Outcome(c.request)); });
+        // The peer's own handle keeps the object once the proxy has closed its.
+        Common::CHandle peer(::OpenMutexW(SYNCHRONIZE, FALSE, c.mutex.c_str()));
+        ASSERT_TRUE(peer.IsValid());
+        EXPECT_EQ(2u, ProbeMutex(c.mutex)); // owned while attached
+        OnOtherThread([&] {
+            if (c.byUnInit)
+                ProxyUnInit();
+            else
+                EXPECT_EQ(0u, ProxyRemoveDevice(c.handle));
+        });
+        EXPECT_EQ(0u, ProbeMutex(c.mutex)); // taken at once, not abandoned
+        ProxyUnInit();
+    }
+}
+
+TEST_F(Attach, BulbListThatCannotBeReadOrWrittenWholeStaysAsItWas)
+{
+    std::wstring list;
+    for (int bulb = 1000; list.size() < 300; ++bulb)
+        list += std::to_wstring(bulb) + L",";
+    const std::wstring tooLong = list.substr(0, 300);  // more than a reader accepts
+    const std::wstring full = list.substr(0, 254) + L"12345"; // 259: no room for one more bulb
+    for (const std::wstring& text : {tooLong, full})
+    {
+        SCOPED_TRACE(text.size());
+        m_registry.SetHue(L"bridge-1", text);
+        ProxyInit();
+        Outcome(AddRequest({{"pid", 769}, {"id", 7}}));
+        EXPECT_EQ(text, BulbList());
+        ProxyUnInit();
+    }
 }

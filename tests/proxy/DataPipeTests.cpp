@@ -3,13 +3,16 @@
 // and go, and how promptly a detach ends the reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
+#include "DataPipeConnect.h"
 #include "DeviceRegistryFixture.h"
 #include "DeviceSources.h"
 #include "EventDelivery.h"
 #include "KaleoSDKNative.h"
+#include "PipeIo.h"
 #include "ProxySession.h"
 #include "TestEnv.h"
 #include "VxKaleoSDKNative.h"
@@ -63,16 +66,21 @@ TEST_F(DataPipe, MessagesReachTheHostStampedAndOnlyWhenWellFormed)
         std::string(8192, ' '),
         std::string(10000, ' '),
         std::string(R"({"eventId":7,"device_handle":"forged"})") + '\0' + "trailing bytes",
+        // 256 levels in all pass, one more is dropped before parsing.
+        R"({"eventId":8,"x":)" + std::string(255, '[') + std::string(255, ']') + "}",
+        R"({"eventId":9,"x":)" + std::string(256, '[') + std::string(256, ']') + "}",
         R"({"eventId":2.0,"linkDeviceSeqId":2})",
     };
     for (const std::string& message : sent)
         ASSERT_TRUE(client.Send(message));
 
-    ASSERT_TRUE(m_sink.WaitForCount(3, 5000));
+    ASSERT_TRUE(m_sink.WaitForCount(4, 5000));
     ::Sleep(200);
     const std::vector<std::string> expected = {
         R"({"device_handle":32769,"eventId":2,"linkDeviceSeqId":1,"zone":"keys"})",
         R"({"event":"onKaleoSdkLightingCallback","payload":{"device_handle":32769,"eventId":7}})",
+        R"({"event":"onKaleoSdkLightingCallback","payload":{"device_handle":32769,"eventId":8,"x":)" +
+            std::string(255, '[') + std::string(255, ']') + "}}",
         R"({"device_handle":32769,"eventId":2.0,"linkDeviceSeqId":2})",
     };
     EXPECT_EQ(expected, m_sink.Texts());
@@ -227,4 +235,102 @@ TEST(DataPipeLoad, UnInitUnderLoadLeavesNoThreadOrHandle)
     EXPECT_TRUE(ProxyTest::WaitForThreadCount(threads, 3000));
     EXPECT_TRUE(TestEnv::WaitFor([&] { return TestEnv::OwnHandleCount() <= handles; }, 5000))
         << handles << " handles before, " << TestEnv::OwnHandleCount() << " after";
+}
+
+TEST(DataPipeConnect, ConnectCallThatFailsAtOnceIsLoggedAndItsClientStillRead)
+{
+    CDeviceRegistry registry;
+    const std::wstring name = L"\\\\.\\pipe\\KaleoConnectTest" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring logName = L"Debug_77.log";
+    const std::string line = "CKaleoSDKNative::RunMonitorData | ConnectNamedPipe failed  = 232";
+    Common::CHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // A client that connects, writes and leaves before the server's connect
+    // call; then one that comes while the server waits.
+    for (bool early : {true, false})
+    {
+        Common::CHandle server(::CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 8192,
+                                                  8192, 0, nullptr));
+        ASSERT_TRUE(server.IsValid());
+        std::thread client;
+        const auto write = [&] { CDeviceClient(name).Send(R"({"eventId":2})"); };
+        if (early)
+            write();
+        else
+            client = std::thread(write);
+        const DWORD rc = ConnectDataPipeClient(server.Get(), stop.Get(), logName.c_str());
+        EXPECT_EQ(early ? static_cast<DWORD>(ERROR_NO_DATA) : 0u, rc) << early;
+        char buffer[64] = {};
+        DWORD bytes = 0;
+        EXPECT_EQ(0u, Common::ReadPipeMessage(server.Get(), buffer, sizeof(buffer), bytes, 5000, stop.Get()));
+        EXPECT_EQ(R"({"eventId":2})", std::string(buffer, bytes)) << early;
+        if (client.joinable())
+            client.join();
+        const std::vector<std::string> log = ProxyTest::DebugLogLines(registry.InstallPath(), 77);
+        EXPECT_EQ(1u, static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const std::string& text) {
+                      return text.find(line) != std::string::npos;
+                  })))
+            << early;  // the early client's call, and no line for the waiting one
+    }
+}
+
+namespace
+{
+
+// A host whose callback waits for the host's own thread, which is busy
+// detaching: the reader is held inside the callback until released.
+struct CHeldHost
+{
+    static void Callback(const char*)
+    {
+        ::InterlockedIncrement(&calls);
+        ::SetEvent(entered.Get());
+        ::WaitForSingleObject(release.Get(), 30000);
+    }
+    static volatile LONG calls;
+    static Common::CHandle entered;
+    static Common::CHandle release;
+};
+volatile LONG CHeldHost::calls = 0;
+Common::CHandle CHeldHost::entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+Common::CHandle CHeldHost::release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+
+} // namespace
+
+TEST(DataPipeHost, ReaderHeldInTheCallbackHoldsUpNeitherDetachNorUnInit)
+{
+    CDeviceRegistry registry;
+    registry.PublishKeyboard(kKeyboard, L"{K1}");
+    // Counted once event delivery has its timer and pool.
+    VxKaleoSDKProxy::SetOperatingMode(VxKaleoSDKProxy::MODE_IMMEDIATE);
+    VxKaleoSDKProxy::SetEventCallback(&CHeldHost::Callback);
+    const size_t threads = ProxyTest::ThreadCount();
+    ASSERT_EQ(1, ProxyInit());
+    ASSERT_EQ(kKeyboard, ProxyTest::AttachByContainer(0x84, "{K1}"));
+    const std::wstring pipe = ProxyTest::PipeNameOf(kKeyboard);
+    CDeviceClient client(pipe);
+    ASSERT_TRUE(client.Send(R"({"eventId":2,"n":1})"));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(CHeldHost::entered.Get(), 5000));
+
+    // The detach gives up on the reader after its wait; UnInit does not
+    // wait for it at all.
+    Common::CHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread host([&] {
+        EXPECT_EQ(0u, ProxyRemoveDevice(kKeyboard));
+        EXPECT_EQ(1, ProxyUnInit());
+        ::SetEvent(done.Get());
+    });
+    const DWORD returned = ::WaitForSingleObject(done.Get(), CKaleoSDKNative::READER_STOP_WAIT_MS + 7000);
+    ASSERT_TRUE(client.Send(R"({"eventId":2,"n":2})"));
+    ::SetEvent(CHeldHost::release.Get());
+    host.join();
+    EXPECT_EQ(WAIT_OBJECT_0, returned);
+
+    // Released, the reader ends by itself with what it owns: no further
+    // message, no thread, and its pipe instance is gone.
+    EXPECT_TRUE(ProxyTest::WaitForThreadCount(threads, 5000)) << threads << " " << ProxyTest::ThreadCount();
+    EXPECT_TRUE(TestEnv::WaitFor(
+        [&] { return !::WaitNamedPipeW(pipe.c_str(), 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND; }, 5000));
+    EXPECT_EQ(1, CHeldHost::calls);
+    VxKaleoSDKProxy::SetEventCallback(nullptr);
 }

@@ -180,7 +180,9 @@ TEST_F(EventDelivery, PollingCoalescesPerDeviceAndSequenceInThatOrder)
         {"by device", {{10, "0", "a"}, {5, "0", "b"}}, {1, 0}},
         {"negative ids stay in their device",
          {{6, "-1", "a"}, {5, "-1", "b"}, {6, "0", "c"}, {5, "4294967295", "d"}}, {3, 2, 0}},
-        {"handles with the top bit set sort as handles", {{0x80000001u, "0", "a"}, {5, "0", "b"}}, {1, 0}},
+        // "device_handle" is a signed int: 0x80000001 is negative and comes first.
+        {"device_handle order for handles with the top bit set",
+         {{5, "0", "a"}, {0x80000001u, "0", "b"}, {0xFFFFFFFFu, "0", "c"}}, {1, 2, 0}},
         {"missing id is 0; booleans and floats read as numbers",
          {{4, nullptr, "a"}, {4, "0", "b"}, {4, "true", "c"}, {4, "1", "d"}, {4, "2.9", "e"}, {4, "2", "f"}},
          {1, 3, 5}},
@@ -263,7 +265,7 @@ TEST_F(EventDelivery, PollDrainsOnlyInPollingModeAndQueuesOutliveModeChanges)
 TEST_F(EventDelivery, BatchesAreOneExactTextPerTickAtMost25ASecondUntilTheModeChanges)
 {
     EV::SetOperatingMode(EV::MODE_BATCHED);
-    // A first batch blocks the timer's thread, so the next three messages
+    // A first batch blocks the timer's thread, so the next messages
     // surely meet in one batch.
     g_host.Hold();
     Queue(1, "0", "first");
@@ -271,9 +273,11 @@ TEST_F(EventDelivery, BatchesAreOneExactTextPerTickAtMost25ASecondUntilTheModeCh
     Queue(9, "2", "x");
     Queue(4, "0", "y");
     Queue(9, "2", "x2");
+    Queue(0x80000000u, "0", "z"); // a negative "device_handle": first
     g_host.Release();
     ASSERT_TRUE(g_host.WaitForCount(2));
     EXPECT_EQ("{\"event\":\"onKaleoSdkLightingCallback\",\"payload\":["
+              "{\"device_handle\":2147483648,\"eventId\":2,\"linkDeviceSeqId\":0,\"tag\":\"z\"},"
               "{\"device_handle\":4,\"eventId\":2,\"linkDeviceSeqId\":0,\"tag\":\"y\"},"
               "{\"device_handle\":9,\"eventId\":2,\"linkDeviceSeqId\":2,\"tag\":\"x2\"}]}",
               g_host.Texts()[1]);

@@ -2,8 +2,16 @@
 // calls, and no thread of the library left after UnInit.
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "DeviceRegistryFixture.h"
 #include "Handles.h"
+#include "Locks.h"
+#include "ProxySession.h"
 
 using ProxyTest::CDeviceRegistry;
 
@@ -16,12 +24,20 @@ public:
     ProxyDll() : m_module(::LoadLibraryW((TestEnv::BinDir() + L"\\VxKaleoSDKProxy64.dll").c_str()))
     {
         EXPECT_TRUE(m_module.IsValid());
-        m_init = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "Init")));
-        m_uninit = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "UnInit")));
+        m_init = Export<Fn>("Init");
+        m_uninit = Export<Fn>("UnInit");
         EXPECT_TRUE(m_init && m_uninit);
     }
     int Init() const { return m_init(); }
     int UnInit() const { return m_uninit(); }
+    // Any export, as the host declares it.
+    template <typename T>
+    T Export(const char* name) const
+    {
+        return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), name)));
+    }
+    // Hands the library over to a caller that frees it.
+    HMODULE Release() { return m_module.Release(); }
 
 private:
     using Fn = int (*)();
@@ -29,6 +45,43 @@ private:
     Fn m_init = nullptr;
     Fn m_uninit = nullptr;
 };
+
+// The host's side of the library's events: texts in arrival order; a
+// callback can be told to hold its thread until released.
+Common::CSrwLock g_textLock;
+std::vector<std::string> g_texts;
+Common::CHandle g_entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+Common::CHandle g_release(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+
+void OnEvent(const char* text)
+{
+    {
+        Common::CSrwLock::CScopedLock lock(g_textLock);
+        g_texts.emplace_back(text);
+    }
+    ::SetEvent(g_entered.Get());
+    ::WaitForSingleObject(g_release.Get(), 30000);
+}
+
+size_t EventCount()
+{
+    Common::CSrwLock::CScopedLock lock(g_textLock);
+    return g_texts.size();
+}
+
+// Attaches the published keyboard through the DLL's Invoke; its data pipe.
+std::wstring AttachKeyboard(const ProxyDll& dll, DWORD serial)
+{
+    using InvokeFn = DWORD (*)(const wchar_t*, wchar_t**);
+    wchar_t* response = nullptr;
+    const std::wstring request = L"{\"func\":\"AddDevice\",\"param\":{\"pid\":132,\"containerId\":\"{K1}\"}}";
+    EXPECT_EQ(0u, dll.Export<InvokeFn>("Invoke")(request.c_str(), &response));
+    EXPECT_NE(std::wstring::npos, std::wstring(response ? response : L"").find(L"\"SUCCESS\""));
+    ::CoTaskMemFree(response);
+    std::wstring pipe = CDeviceRegistry::KeyboardPath(serial);
+    pipe.replace(0, 4, L"\\\\.\\pipe\\");
+    return pipe;
+}
 
 } // namespace
 
@@ -65,3 +118,74 @@ TEST(ProxyExports, InitWithoutDevicesAnswersMinusOne)
     EXPECT_EQ(-1, dll.Init());
     EXPECT_EQ(0, dll.UnInit());
 }
+
+TEST(ProxyExports, BooleansAreWhole32BitValues)
+{
+    CDeviceRegistry registry;
+    registry.PublishKeyboard(0x8001, L"{K1}");
+    g_texts.clear();
+    ProxyDll dll;
+    // Declared as the host declares them: BOOL in, BOOL out, all 32 bits read.
+    EXPECT_EQ(TRUE, dll.Export<BOOL (*)(void*)>("SetAllocator")(nullptr));
+    EXPECT_EQ(TRUE, dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&OnEvent));
+    const auto usePolling = dll.Export<void (*)(BOOL)>("UsePollingMode");
+    const auto poll = dll.Export<char* (*)()>("PollEvents");
+    const auto freeMalloc = dll.Export<void (*)(void*)>("FreeMalloc");
+    ASSERT_EQ(1, dll.Init());
+    ProxyTest::CDeviceClient client(AttachKeyboard(dll, 0x8001));
+    ASSERT_TRUE(client.IsConnected());
+    // 0x100 is true, though its low byte is 0.
+    const struct
+    {
+        BOOL value;
+        bool polled;
+    } cases[] = {{0x100, true}, {FALSE, false}, {-1, true}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.value);
+        const size_t pushed = EventCount();
+        usePolling(c.value);
+        ASSERT_TRUE(client.Send(R"({"eventId":2})"));
+        std::string polled = "[]";
+        EXPECT_TRUE(TestEnv::WaitFor(
+            [&] {
+                char* text = poll();
+                polled = text ? text : "";
+                freeMalloc(text);
+                return polled != "[]" || EventCount() > pushed;
+            },
+            5000));
+        EXPECT_EQ(c.polled, polled != "[]") << polled;
+    }
+    usePolling(FALSE);
+    EXPECT_EQ(1, dll.UnInit());
+    dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(nullptr);
+}
+
+TEST(ProxyExports, UnloadDuringABatchTickWaitsForNothing)
+{
+    CDeviceRegistry registry;
+    registry.PublishKeyboard(0x8001, L"{K1}");
+    ProxyDll dll;
+    dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&OnEvent);
+    dll.Export<void (*)(DWORD)>("SetOperatingMode")(2);
+    ASSERT_EQ(1, dll.Init());
+    ::ResetEvent(g_release.Get());
+    ::ResetEvent(g_entered.Get());
+    ProxyTest::CDeviceClient(AttachKeyboard(dll, 0x8001)).Send(R"({"eventId":2})");
+    // A batch is in flight, held in the host's callback, when the host
+    // unloads the library.
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_entered.Get(), 5000));
+    EXPECT_EQ(1, dll.UnInit());
+    HMODULE module = dll.Release();
+    Common::CHandle unloaded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread host([&] {
+        ::FreeLibrary(module);
+        ::SetEvent(unloaded.Get());
+    });
+    const DWORD returned = ::WaitForSingleObject(unloaded.Get(), 5000);
+    ::SetEvent(g_release.Get());
+    host.join();
+    EXPECT_EQ(WAIT_OBJECT_0, returned);
+}
+

@@ -71,6 +71,23 @@ TEST_F(DeviceMonitors, FirstDevicePublishedLaterIsAddedAndStartsItsMonitor)
     EXPECT_TRUE(ProxyTest::WaitForThreadCount(threadsBefore, 2000));
 }
 
+TEST_F(DeviceMonitors, FirstLookReactsOnlyToWhatChangedSinceTheScan)
+{
+    m_registry.PublishKeyboard(0x3101);
+    m_registry.PublishBus(L"USB", L"VID_2F1A&PID_0090", L"5&3102&0&1");
+    CDeviceManagerNative manager;
+    EXPECT_EQ(2, manager.Start());
+    ASSERT_TRUE(manager.HasHidThread() && manager.HasUsbThread());
+    // A device published while the monitors arm is found all the same.
+    m_registry.PublishKeyboard(0x3103);
+    EXPECT_TRUE(TestEnv::WaitFor([&] { return manager.RecordCount() == 3; }, kAppearMs));
+    ::Sleep(CDeviceManagerNative::SETTLE_MS + 500);
+    // USB did not change since Start read it: its monitor only watches.
+    EXPECT_EQ(0u, Count(m_registry.LogText(), L"Changes in USB"));
+    EXPECT_LE(Count(m_registry.LogText(), L"Changes in HID"), 1u);
+    EXPECT_EQ(3, manager.Stop());
+}
+
 TEST_F(DeviceMonitors, OnlyTheExactKeyPathReacts)
 {
     struct

@@ -131,3 +131,40 @@ TEST(ProxyRequests, ActionResultComesFromTheHostsAllocator)
     EXPECT_EQ(R"({"Status":-1})", text);
     EXPECT_EQ(text.size() + 2, requested);
 }
+
+TEST(ProxyRequests, NestingDeeperThan256LevelsIsAnsweredAsUnreadable)
+{
+    CDeviceRegistry registry;
+    registry.PublishKeyboard(0x8001, L"{K1}");
+    ASSERT_EQ(1, ProxyInit());
+    const auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    // The request's own object and "param" are two of the levels.
+    const auto add = [](const std::string& value) {
+        return R"({"func":"AddDevice","param":{"pid":132,"containerId":"{none}","x":)" + value + "}}";
+    };
+    const std::string missing = R"({"message":"error on AddHIDDevice","result":1168,"return":null})";
+    const struct
+    {
+        std::string request;
+        DWORD code;
+        std::string response;
+    } invokes[] = {
+        {add(nested(254)), 0, missing},
+        {add(nested(255)), 11, kBadFormat},
+        // Would overflow the stack while copied into the handler.
+        {add(nested(1000000)), 11, kBadFormat},
+    };
+    for (const auto& c : invokes)
+        ExpectInvoke({c.request.c_str(), c.code, c.response.c_str()});
+
+    const std::string unreadable = R"({"Status":-2147467259})";
+    const std::pair<std::string, std::string> actions[] = {
+        {R"({"Action":9,"x":)" + nested(255) + "}", R"({"Status":-1})"},
+        {R"({"Action":9,"x":)" + nested(256) + "}", unreadable},
+        // Would overflow the stack while forwarded.
+        {R"({"Action":5,"message":)" + nested(1000000) + "}", unreadable},
+    };
+    for (const auto& c : actions)
+        EXPECT_EQ(c.second, Action(c.first.c_str())) << c.first.size();
+    EXPECT_EQ(1, ProxyUnInit());
+}

@@ -102,7 +102,7 @@ class Proxy {
       Init: this.lib.func('int Init()'),
       UnInit: this.lib.func('int UnInit()'),
       Invoke: this.lib.func('uint32_t Invoke(const char16_t *request, _Out_ void **response)'),
-      SetNodeFFIEvent: this.lib.func('bool SetNodeFFIEvent(EventCallback *callback)'),
+      SetNodeFFIEvent: this.lib.func('int SetNodeFFIEvent(EventCallback *callback)'),
       SetOperatingMode: this.lib.func('void SetOperatingMode(uint32_t mode)'),
       PollEvents: this.lib.func('void *PollEvents()'),
       FreeMalloc: this.lib.func('void FreeMalloc(void *block)'),

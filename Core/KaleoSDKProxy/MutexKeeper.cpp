@@ -1,0 +1,140 @@
+#include "MutexKeeper.h"
+
+#include "Locks.h"
+#include "ModulePin.h"
+
+namespace MutexKeeper
+{
+namespace
+{
+
+// One request, served as an APC on the keeper's thread while its caller
+// waits for `done`.
+struct CRequest
+{
+    const wchar_t* name = nullptr;  // null: release `mutex`
+    SECURITY_ATTRIBUTES* security = nullptr;
+    HANDLE mutex = nullptr;
+    DWORD error = ERROR_SUCCESS;
+    HANDLE done = nullptr;
+};
+
+// An idle keeper looks this often whether it may leave (it normally leaves
+// right after its last release).
+constexpr DWORD IDLE_LOOK_MS = 1000;
+
+// Guards the keeper's thread and the number of mutexes it holds or is
+// about to create. The keeper leaves when that number is 0.
+Common::CSrwLock g_lock;
+Common::CHandle g_thread;
+DWORD g_threadId = 0;
+size_t g_held = 0;
+
+void DropOne() noexcept
+{
+    Common::CSrwLock::CScopedLock hold(g_lock);
+    --g_held;
+}
+
+VOID CALLBACK Serve(ULONG_PTR param) noexcept
+{
+    CRequest& request = *reinterpret_cast<CRequest*>(param);
+    if (request.name)
+    {
+        request.mutex = ::CreateMutexW(request.security, TRUE, request.name);
+        request.error = request.mutex ? ERROR_SUCCESS : ::GetLastError();
+        if (!request.mutex)
+            DropOne();
+    }
+    else
+    {
+        ::ReleaseMutex(request.mutex);
+        ::CloseHandle(request.mutex);
+        DropOne();
+    }
+    ::SetEvent(request.done);
+}
+
+DWORD WINAPI KeeperThread(LPVOID) noexcept
+{
+    for (;;)
+    {
+        // Alertable: the requests arrive as APCs.
+        ::SleepEx(IDLE_LOOK_MS, TRUE);
+        Common::CSrwLock::CScopedLock hold(g_lock);
+        if (g_held == 0 && g_threadId == ::GetCurrentThreadId())
+        {
+            g_thread.Reset();
+            g_threadId = 0;
+            break;
+        }
+    }
+    // Drops the reference taken when the thread was created.
+    ::FreeLibraryAndExitThread(ModulePin::Self(), 0);
+    return 0;
+}
+
+// Queues the request to the keeper, starting one when none runs; a create
+// counts as held from here on. 0, or why it could not be queued.
+DWORD Queue(CRequest& request) noexcept
+{
+    Common::CSrwLock::CScopedLock hold(g_lock);
+    if (!g_thread)
+    {
+        if (!request.name)
+            return ERROR_INVALID_HANDLE;  // nothing is held without a keeper
+        HMODULE pin = ModulePin::Pin();
+        DWORD id = 0;
+        g_thread.Reset(::CreateThread(nullptr, 0, &KeeperThread, nullptr, 0, &id));
+        if (!g_thread)
+        {
+            const DWORD error = ::GetLastError();
+            if (pin)
+                ::FreeLibrary(pin);
+            return error;
+        }
+        g_threadId = id;
+    }
+    if (!::QueueUserAPC(&Serve, g_thread.Get(), reinterpret_cast<ULONG_PTR>(&request)))
+        return ::GetLastError();
+    if (request.name)
+        ++g_held;
+    return ERROR_SUCCESS;
+}
+
+// Hands the request to the keeper and waits until it was served.
+DWORD Submit(CRequest& request) noexcept
+{
+    Common::CHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!done)
+        return ::GetLastError();
+    request.done = done.Get();
+    const DWORD rc = Queue(request);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    ::WaitForSingleObject(done.Get(), INFINITE);
+    return request.error;
+}
+
+} // namespace
+
+HANDLE Create(const wchar_t* name, SECURITY_ATTRIBUTES* security, DWORD& error) noexcept
+{
+    CRequest request;
+    request.name = name ? name : L"";
+    request.security = security;
+    error = Submit(request);
+    return error == ERROR_SUCCESS ? request.mutex : nullptr;
+}
+
+void Release(HANDLE mutex) noexcept
+{
+    if (!mutex)
+        return;
+    CRequest request;
+    request.mutex = mutex;
+    if (Submit(request) != ERROR_SUCCESS)
+        ::CloseHandle(mutex);  // no keeper to ask: at least the handle goes
+}
+
+} // namespace MutexKeeper

@@ -15,7 +15,7 @@ void LogContentPieces(const wchar_t* function, const std::string& text) noexcept
         const size_t length = std::min(CONTENT_LOG_PIECE_BYTES, text.size() - at);
         try
         {
-            const std::wstring piece = TextCodec::AnsiToWide(text.substr(at, length));
+            const std::wstring piece = TextCodec::Utf8ToWide(text.substr(at, length));
             KLOG(Common::LOG_INFO, L"%s | %s", function, piece.c_str());
         }
         catch (...)

@@ -1,7 +1,7 @@
 #pragma once
 // Logs a decoded configuration text as "%s | %s" lines of at most 200
-// bytes each (the last piece holds the rest), each converted from the
-// thread's ANSI code page.
+// bytes each (the last piece holds the rest), each converted from UTF-8,
+// the encoding of the files.
 #include <string>
 
 namespace NetDevice

@@ -73,6 +73,22 @@ TEST_F(HueRoad, LoadAttachesReattachesOnlyWhatChangedAndAnEmptiedConfigurationDe
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::ClearDevices | END | Result = 4319"));
 }
 
+// Names outside ASCII travel as UTF-8 from the commander through the module
+// to the plug-in, and the group texts compare equal from one Load to the next.
+TEST_F(HueRoad, NamesOutsideAsciiReachThePluginWholeAndCompareUnchanged)
+{
+    const std::string kueche = "K\xC3\xBC" "che";
+    Configure(L"--name K\u00FCche --ip bridge.local --group K\u00FCche=x --selected K\u00DCCHE");
+    ASSERT_TRUE(StartModule(L"VxSmartlightingDeviceManager.dll"));
+    for (int round = 0; round < 2; ++round)
+        ASSERT_TRUE(Load(L"hue")) << round;
+    const auto journal = Journal();
+    ASSERT_EQ(1u, journal.size()) << "the second Load found a change";
+    EXPECT_EQ(kueche, journal[0].Field("name"));
+    EXPECT_EQ("{\"LightChannels\":1,\"SelectedGroup\":\"K\xC3\x9C" "CHE\"}", journal[0].Field("group"));
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveInvalidDevices | no device to remove"));
+}
+
 TEST_F(HueRoad, ABridgeIdShorterThanTwelveCharactersIsNotAttached)
 {
     Ctl(L"netdev hue --file \"" + HueConfig() + L"\" --id 00178 --name B --ip 1.2.3.4 --group 1=a --selected 1");
@@ -90,7 +106,7 @@ protected:
     void Add(int n, const wchar_t* ip)
     {
         Iot(L"add --mac aa:bb:cc:dd:ee:0" + std::to_wstring(n) + L" --pid 1025 --ip " + ip + L" --serial S" +
-            std::to_wstring(n));
+            std::to_wstring(n) + L" --name L\u00E4mpchen");
     }
     std::vector<std::string> LoadAndCalls()
     {
@@ -109,6 +125,7 @@ TEST_F(IoTRoad, EachListChangeDetachesAndAttachesExactlyTheDevicesItConcerns)
     EXPECT_EQ((std::vector<std::string>{"Init aa:bb:cc:dd:ee:01 0 0", "Init aa:bb:cc:dd:ee:02 1 0",
                                         "Init aa:bb:cc:dd:ee:03 2 0"}),
               LoadAndCalls());
+    EXPECT_EQ("L\xC3\xA4mpchen", Journal()[0].Field("name"));
 
     // A new address: detached and attached again under the smallest free index.
     Iot(L"change --mac AA:BB:CC:DD:EE:02 --ip 10.0.0.22");

@@ -65,6 +65,7 @@ DWORD CNetDeviceManager<TRecord>::UnInit() noexcept
         // The worker ends first: the detach-all below then never overlaps an
         // update, and every device the worker attached is detached once.
         StopWorker(name);
+        DeleteLeftCopies();
         if (m_connected.empty())
             result = ERROR_DEVICE_NOT_AVAILABLE;
         else
@@ -141,9 +142,15 @@ void CNetDeviceManager<TRecord>::RunCommand() noexcept
             word.clear();
         LogFrame(L"%s | Event : %s", m_settings.workerName, word.c_str());
         if (word == L"Load")
+        {
+            DeleteLeftCopies();
             UpdateDevices();
+        }
         else if (word == L"Reset")
+        {
+            DeleteLeftCopies();
             ClearDevices();
+        }
     }
     catch (...)
     {

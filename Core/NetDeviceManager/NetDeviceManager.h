@@ -115,6 +115,7 @@ private:
     DWORD AttachCopy(const wchar_t* function, int32_t index, TRecord& record, const std::wstring& source,
                      const std::wstring& target);
     DWORD DetachCopy(const wchar_t* function, int32_t index, const TRecord& record);
+    void DeleteLeftCopies() noexcept;
     bool IsCopyInUse(const std::wstring& target) const;
     HMODULE LoadedCopy(int32_t index) const noexcept;
     int32_t SmallestFreeIndex() const noexcept;

@@ -63,10 +63,23 @@ public:
 
     int UnInit(int context)
     {
+        return UnInit(context, [](TManager&) { return false; });
+    }
+
+    // The same for a manager whose threads may outlive its stop: when
+    // `outlives(manager)` says one still runs on it, the implementation
+    // object is given up instead of destroyed, and lives on for that thread.
+    template <typename TOutlives>
+    int UnInit(int context, TOutlives outlives)
+    {
         if (!m_module)
             return 0;
         const int result = m_module->UnInit(context);
-        if (result == 0)
+        if (result != 0)
+            return result;
+        if (outlives(m_module->Manager()))
+            (void)m_module.release();
+        else
             m_module.reset();
         return result;
     }

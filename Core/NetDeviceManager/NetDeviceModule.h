@@ -64,7 +64,15 @@ public:
     {
         try
         {
-            return m_host.UnInit(context);
+            // A worker that outlived the stop still runs on the manager: the
+            // implementation object is left to it, never destroyed.
+            return m_host.UnInit(context, [](TManager& manager) {
+                if (!manager.WorkerOutlivesStop())
+                    return false;
+                KLOG(Common::LOG_WARN, L"%s | UnInitServiceModule leaves the manager to its busy worker",
+                     TManager::ClassName());
+                return true;
+            });
         }
         catch (...)
         {

@@ -172,7 +172,7 @@ DWORD CNetDeviceManager<TRecord>::RemoveDevice(int32_t index, TRecord record) no
     const CFunctionName name(m_settings.className, L"RemoveDevice");
     KLOG(Common::LOG_INFO, L"%s | START", static_cast<const wchar_t*>(name));
     LogRecord(name, index, record);
-    if (!m_pInstance)
+    if (!m_pInstance && !m_finishingStop)
         return ERROR_NOT_FOUND;
     if (RemoveRefusesPidZero() && record.pid == 0)
         return ERROR_UNKNOWN_PRODUCT;

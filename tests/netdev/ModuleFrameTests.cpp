@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include "NetDeviceNames.h"
+
 namespace NetDevTest
 {
 namespace
@@ -69,6 +71,38 @@ TEST_F(Frame, ACommandRunsOnceForOneSignalAndOnlyForItsExactWord)
     EXPECT_EQ(0, m_module.UnInit());
     EXPECT_LT(::GetTickCount() - start, 2000u) << "the stop was not seen";
     EXPECT_EQ(1u, CountCalls(Journal(), "UnInit", "Hue"));
+}
+
+// "Debug" is read when the manager starts: 1 turns the content dump on
+// until the next start, whatever the value becomes meanwhile, and a start
+// that finds no value keeps the last one.
+TEST_F(Frame, TheDebugSwitchIsReadAtStart)
+{
+    const std::wstring key = NetDevice::SMARTLIGHTING_SETTINGS_KEY;
+    ConfigureBridge();
+    TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, 1);
+    ASSERT_TRUE(StartModule(kHueModule));
+    struct
+    {
+        int debug;  // written before the step; -1: value removed, -2: left as it is
+        bool restart;
+        size_t dumps;  // content lines after the step's Load
+    } const steps[] = {
+        {-2, false, 1}, {0, false, 2}, {-2, true, 2}, {1, false, 2}, {-2, true, 3}, {-1, true, 4},
+    };
+    int n = 0;
+    for (const auto& step : steps)
+    {
+        if (step.debug == -1)
+            TestEnv::RegDeleteValueW32(key, NetDevice::DEBUG_VALUE);
+        else if (step.debug >= 0)
+            TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, static_cast<DWORD>(step.debug));
+        if (step.restart)
+            EXPECT_EQ(0, m_module.Event(10));
+        ASSERT_TRUE(Load(L"hue")) << n;
+        EXPECT_EQ(step.dumps, CountInLog(L"CSmartlightingDeviceManager::GetDevicesInfo | {\"Bridges\"")) << n;
+        ++n;
+    }
 }
 
 // A signaller that sets the command event again during every command

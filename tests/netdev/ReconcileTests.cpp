@@ -2,6 +2,8 @@
 // module detaches and attaches, as the plug-ins' journal records it.
 #include "NetDevFixture.h"
 
+#include <functional>
+
 #include "IoTDeviceList.h"
 #include "NetDeviceNames.h"
 
@@ -87,6 +89,42 @@ TEST_F(HueRoad, NamesOutsideAsciiReachThePluginWholeAndCompareUnchanged)
     EXPECT_EQ(kueche, journal[0].Field("name"));
     EXPECT_EQ("{\"LightChannels\":1,\"SelectedGroup\":\"K\xC3\x9C" "CHE\"}", journal[0].Field("group"));
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveInvalidDevices | no device to remove"));
+}
+
+// Only a missing or empty file (13 from the reader) detaches: every other
+// failure of an update leaves the attached bridge as it is. (87, an empty
+// path, cannot arise here: an empty "Path" ends the update with 4306 first.)
+TEST_F(HueRoad, FailuresOtherThanAMissingFileLeaveTheAttachedBridgeAlone)
+{
+    Configure(L"--name Bridge --ip bridge.local --selected 1");
+    ASSERT_TRUE(StartModule(L"VxSmartlightingDeviceManager.dll"));
+    ASSERT_TRUE(Load(L"hue"));
+    const std::wstring key = NetDevice::SMARTLIGHTING_SETTINGS_KEY;
+    const std::wstring path = NetDevice::PATH_VALUE;
+    struct
+    {
+        const char* what;
+        std::function<void()> arrange;
+        const wchar_t* result;
+    } const cases[] = {
+        {"not JSON", [&] { Ctl(L"netdev hue --file \"" + HueConfig() + L"\" --raw \"{not json\""); }, L"5930"},
+        {"Path missing", [&] { TestEnv::RegDeleteValueW32(key, path); }, L"2"},
+        {"Path empty", [&] { TestEnv::RegWriteString(key, path, L""); }, L"4306"},
+        {"Path not a string", [&] { TestEnv::RegWriteDword(key, path, 1); }, L"13"},
+    };
+    for (const auto& c : cases)
+    {
+        c.arrange();
+        const std::wstring line = L"CSmartlightingDeviceManager::UpdateDevices | END | Result = " + std::wstring(c.result);
+        ASSERT_TRUE(Load(L"hue")) << c.what;
+        EXPECT_EQ(1u, CountInLog(line)) << c.what;
+        EXPECT_EQ(0u, CountCalls(Journal(), "UnInit", "Hue")) << c.what;
+        EXPECT_EQ(1u, Copies().size()) << c.what;
+    }
+    Configure(L"--name Bridge --ip bridge.local --selected 1");
+    ASSERT_TRUE(Load(L"hue"));
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::AddValidDevices | no device to add"));
+    EXPECT_EQ(1u, Journal().size());
 }
 
 TEST_F(HueRoad, ABridgeIdShorterThanTwelveCharactersIsNotAttached)

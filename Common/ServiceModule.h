@@ -67,19 +67,15 @@ public:
     }
 
     // The same for a manager whose threads may outlive its stop: when
-    // `outlives(manager)` says one still runs on it, the implementation
-    // object is given up instead of destroyed, and lives on for that thread.
-    template <typename TOutlives>
-    int UnInit(int context, TOutlives outlives)
+    // `keep(manager)` says one still runs on it, the implementation object
+    // is kept instead of destroyed.
+    template <typename TKeep>
+    int UnInit(int context, TKeep keep)
     {
         if (!m_module)
             return 0;
         const int result = m_module->UnInit(context);
-        if (result != 0)
-            return result;
-        if (outlives(m_module->Manager()))
-            (void)m_module.release();
-        else
+        if (result == 0 && !keep(m_module->Manager()))
             m_module.reset();
         return result;
     }

@@ -134,7 +134,7 @@ TEST_F(Frame, AStopWinsOverACommandEventSetAgainDuringEveryCommand)
 // A plug-in whose Init outlasts the stop's wait (1000 ms) does not hold up
 // the host: the stop returns while Init still runs, and the worker detaches
 // the device once Init returns, whether the host stopped through event 2
-// (a start meanwhile is refused) or unloaded the module.
+// or unloaded the module.
 TEST_F(Frame, AStopDuringAHungInitReturnsAndTheWorkerDetachesTheDeviceLater)
 {
     ConfigureBridge();
@@ -151,12 +151,14 @@ TEST_F(Frame, AStopDuringAHungInitReturnsAndTheWorkerDetachesTheDeviceLater)
         EXPECT_EQ(0, unload ? m_module.UnInit() : m_module.Event(2));
         EXPECT_TRUE(Journal().empty()) << "the stop waited for Init";
         EXPECT_EQ(parked + 1, CountInLog(L"the worker is still busy after 1000 ms"));
+        // A start while the worker is busy is refused, also by a new
+        // InitServiceModule.
+        EXPECT_EQ(0, unload ? m_module.Init() : m_module.Event(1));
+        EXPECT_EQ(unload ? 2u : 1u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 170"));
         if (unload)
-            m_module.Unload();
-        else
         {
-            EXPECT_EQ(0, m_module.Event(1));
-            EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 170"));
+            EXPECT_EQ(0, m_module.UnInit());
+            m_module.Unload();
         }
 
         ASSERT_TRUE(WaitForLogCount(L"the worker has finished the stop", unload ? 2 : 1));

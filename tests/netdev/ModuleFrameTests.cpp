@@ -98,7 +98,9 @@ TEST_F(Frame, TheDebugSwitchIsReadAtStart)
         else if (step.debug >= 0)
             TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, static_cast<DWORD>(step.debug));
         if (step.restart)
+        {
             EXPECT_EQ(0, m_module.Event(10));
+        }
         ASSERT_TRUE(Load(L"hue")) << n;
         EXPECT_EQ(step.dumps, CountInLog(L"CSmartlightingDeviceManager::GetDevicesInfo | {\"Bridges\"")) << n;
         ++n;

@@ -339,7 +339,9 @@ TEST_F(ReaderTest, IoTAlwaysDumpsTheTextIn200BytePiecesUpTo64KiB)
             restLines += line.compare(0, rest.size(), rest) == 0;
         EXPECT_EQ(c.restLine ? 1u : 0u, restLines) << c.bytes;
         if (c.restLine)
+        {
             EXPECT_TRUE(Logged(rest + c.restLine)) << c.bytes;
+        }
     }
 }
 

@@ -63,10 +63,19 @@ public:
 
     int UnInit(int context)
     {
+        return UnInit(context, [](TManager&) { return false; });
+    }
+
+    // The same for a manager whose threads may outlive its stop: when
+    // `keep(manager)` says one still runs on it, the implementation object
+    // is kept instead of destroyed.
+    template <typename TKeep>
+    int UnInit(int context, TKeep keep)
+    {
         if (!m_module)
             return 0;
         const int result = m_module->UnInit(context);
-        if (result == 0)
+        if (result == 0 && !keep(m_module->Manager()))
             m_module.reset();
         return result;
     }

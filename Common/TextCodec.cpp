@@ -61,4 +61,9 @@ std::wstring Utf8ToWide(const std::string& text)
     return ToWide(CP_UTF8, text);
 }
 
+std::string WideToUtf8(const std::wstring& text)
+{
+    return FromWide(CP_UTF8, text);
+}
+
 } // namespace TextCodec

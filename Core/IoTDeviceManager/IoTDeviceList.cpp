@@ -1,6 +1,6 @@
 // The IoT device list file: a length-prefixed JSON array under a repeating
 // XOR, one object per device. Every element up to the first null one gives
-// a record, stored under its position in the list.
+// a record, stored under its position in the list. Texts are UTF-8.
 #include "IoTDeviceList.h"
 
 #include <cstring>
@@ -77,7 +77,7 @@ CRecord ReadDevice(const json& element, size_t k)
         if (value == element.end() || !value->is_string())
             continue;
         if (!NetDevice::CopyRecordText(record.*member.field,
-                                       TextCodec::AnsiToWide(value->get_ref<const std::string&>())))
+                                       TextCodec::Utf8ToWide(value->get_ref<const std::string&>())))
         {
             KLOG(Common::LOG_ERROR, L"%s | device %d: %hs is 260 characters or longer: device ignored", FUNCTION,
                  static_cast<int>(k), member.name);

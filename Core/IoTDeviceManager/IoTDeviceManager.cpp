@@ -38,11 +38,9 @@ void LogDevice(const wchar_t* function, const wchar_t* reason, const wchar_t* wh
 
 CIoTDeviceManager::CIoTDeviceManager() noexcept : CNetDeviceManager(kSettings) {}
 
-CIoTDeviceManager::~CIoTDeviceManager()
-{
-    if (IsStarted())
-        UnInit();
-}
+// A started manager is destroyed only inside DLL_PROCESS_DETACH, where it
+// must not stop as UnInit does: see the frame's destructor.
+CIoTDeviceManager::~CIoTDeviceManager() = default;
 
 DWORD CIoTDeviceManager::GetDevicesInfo(const std::wstring& path)
 {

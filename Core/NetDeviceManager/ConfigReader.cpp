@@ -69,7 +69,7 @@ std::wstring MessageText(const char* message) noexcept
 {
     try
     {
-        return TextCodec::AnsiToWide(message ? message : "");
+        return TextCodec::Utf8ToWide(message ? message : "");
     }
     catch (...)
     {

@@ -51,8 +51,8 @@ DWORD LoadConfigText(const CConfigFile& file, const std::wstring& path, std::str
 // returns 5930.
 DWORD ReportParseFailure(const wchar_t* function) noexcept;
 
-// An exception's message in UTF-16, read in the thread's ANSI code page;
-// empty when it cannot be converted.
+// An exception's message in UTF-16, read as UTF-8 (the JSON library quotes
+// the file's bytes in it); empty when it cannot be converted.
 std::wstring MessageText(const char* message) noexcept;
 
 // The whole reader. `parse` (const std::string& text) -> DWORD builds the

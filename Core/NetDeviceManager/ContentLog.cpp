@@ -10,12 +10,13 @@ namespace NetDevice
 
 void LogContentPieces(const wchar_t* function, const std::string& text) noexcept
 {
-    for (size_t at = 0; at < text.size(); at += CONTENT_LOG_PIECE_BYTES)
+    const size_t shown = std::min(text.size(), CONTENT_LOG_MAX_BYTES);
+    for (size_t at = 0; at < shown; at += CONTENT_LOG_PIECE_BYTES)
     {
-        const size_t length = std::min(CONTENT_LOG_PIECE_BYTES, text.size() - at);
+        const size_t length = std::min(CONTENT_LOG_PIECE_BYTES, shown - at);
         try
         {
-            const std::wstring piece = TextCodec::AnsiToWide(text.substr(at, length));
+            const std::wstring piece = TextCodec::Utf8ToWide(text.substr(at, length));
             KLOG(Common::LOG_INFO, L"%s | %s", function, piece.c_str());
         }
         catch (...)
@@ -26,6 +27,9 @@ void LogContentPieces(const wchar_t* function, const std::string& text) noexcept
                  static_cast<unsigned>(at), static_cast<unsigned>(at + length - 1));
         }
     }
+    if (shown < text.size())
+        KLOG(Common::LOG_INFO, L"%s | content logged up to %u bytes: %u more not logged", function,
+             static_cast<unsigned>(shown), static_cast<unsigned>(text.size() - shown));
 }
 
 } // namespace NetDevice

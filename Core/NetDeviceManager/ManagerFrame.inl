@@ -6,10 +6,19 @@ CNetDeviceManager<TRecord>::CNetDeviceManager(const CNetModuleSettings& settings
 {
 }
 
-// The final class stops a running manager in its own destructor, while its
-// hooks still exist; nothing is left to do here.
+// A started manager is destroyed only when the host unloads the module
+// without UnInitServiceModule: the module's statics then go inside
+// DLL_PROCESS_DETACH, under the loader lock, where no thread may be waited
+// for and no library called or freed. The worker is told to stop and not
+// waited for; it is gone already, as it pins the module while it runs and
+// a process exit ends it first. The plug-in copies stay loaded: they go
+// with the process. Nothing is logged: the log writer may be gone.
 template <typename TRecord>
-CNetDeviceManager<TRecord>::~CNetDeviceManager() = default;
+CNetDeviceManager<TRecord>::~CNetDeviceManager()
+{
+    if (m_hStopEvent)
+        ::SetEvent(m_hStopEvent.Get());
+}
 
 template <typename TRecord>
 void CNetDeviceManager<TRecord>::LogFrame(const wchar_t* format, ...) const noexcept
@@ -23,6 +32,13 @@ void CNetDeviceManager<TRecord>::LogFrame(const wchar_t* format, ...) const noex
 }
 
 template <typename TRecord>
+bool CNetDeviceManager<TRecord>::WorkerOutlivesStop() const noexcept
+{
+    return ::InterlockedCompareExchange(const_cast<volatile LONG*>(&m_workerState), WORKER_PARKED, WORKER_PARKED) ==
+           WORKER_PARKED;
+}
+
+template <typename TRecord>
 DWORD CNetDeviceManager<TRecord>::Init() noexcept
 {
     const CFunctionName name(m_settings.className, L"Init");
@@ -30,6 +46,13 @@ DWORD CNetDeviceManager<TRecord>::Init() noexcept
     DWORD result = ERROR_SUCCESS;
     if (m_pInstance)
         result = ERROR_ALREADY_INITIALIZED;
+    else if (WorkerOutlivesStop())
+    {
+        // Its tables are still in use: a second worker would share them.
+        KLOG(Common::LOG_WARN, L"%s | the worker of the last run is still busy: not started",
+             static_cast<const wchar_t*>(name));
+        result = WORKER_STILL_BUSY;
+    }
     else
     {
         m_pInstance = this;
@@ -43,10 +66,10 @@ DWORD CNetDeviceManager<TRecord>::Init() noexcept
             result = ERROR_INVALID_EVENTNAME;
         else
         {
-            m_hThread.Reset(::CreateThread(nullptr, 0, &CNetDeviceManager::WorkerThread, this, 0, nullptr));
+            const bool started = StartWorker();
             if (!m_hCommandEvent || !m_hStopEvent)
                 result = ERROR_INVALID_EVENTNAME;
-            else if (!m_hThread)
+            else if (!started)
                 result = WORKER_NOT_CREATED;
         }
     }
@@ -64,47 +87,120 @@ DWORD CNetDeviceManager<TRecord>::UnInit() noexcept
     {
         // The worker ends first: the detach-all below then never overlaps an
         // update, and every device the worker attached is detached once.
-        StopWorker(name);
-        if (m_connected.empty())
-            result = ERROR_DEVICE_NOT_AVAILABLE;
+        if (StopWorker(name))
+        {
+            DeleteLeftCopies();
+            if (m_connected.empty())
+                result = ERROR_DEVICE_NOT_AVAILABLE;
+            else
+            {
+                ClearDevices();
+                result = ERROR_SUCCESS;
+            }
+            CloseEvents();
+        }
         else
         {
-            ClearDevices();
-            result = ERROR_SUCCESS;
+            // Parked: the worker detaches the devices and closes the events.
+            result = ConnectedCount() == 0 ? ERROR_DEVICE_NOT_AVAILABLE : ERROR_SUCCESS;
         }
-        if (m_hCommandEvent)
-            ::ResetEvent(m_hCommandEvent.Get());
-        m_hCommandEvent.Reset();
-        m_hStopEvent.Reset();
         m_pInstance = nullptr;
     }
     LogFrame(L"%s | END | Result = %d", static_cast<const wchar_t*>(name), static_cast<int>(result));
     return result;
 }
 
-// A worker busy in a plug-in call is waited for, however long it takes:
-// the module may be unloaded as soon as the stop returns.
 template <typename TRecord>
-void CNetDeviceManager<TRecord>::StopWorker(const wchar_t* function) noexcept
+void CNetDeviceManager<TRecord>::CloseEvents() noexcept
+{
+    if (m_hCommandEvent)
+        ::ResetEvent(m_hCommandEvent.Get());
+    m_hCommandEvent.Reset();
+    m_hStopEvent.Reset();
+}
+
+template <typename TRecord>
+size_t CNetDeviceManager<TRecord>::ConnectedCount() const noexcept
+{
+    Common::CSrwLock::CScopedLock lock(m_deviceLock);
+    return m_connected.size();
+}
+
+// The worker holds a reference on the module from before it is created
+// until it ends (FreeLibraryAndExitThread), so the module's code stays
+// mapped under a worker that outlives a stop.
+template <typename TRecord>
+bool CNetDeviceManager<TRecord>::StartWorker() noexcept
+{
+    const HMODULE pin = ModulePin::Pin();
+    if (!pin)
+        return false;
+    ::InterlockedExchange(&m_workerState, WORKER_RUNNING);
+    m_hThread.Reset(::CreateThread(nullptr, 0, &CNetDeviceManager::WorkerThread, this, 0, nullptr));
+    if (m_hThread)
+        return true;
+    ::InterlockedExchange(&m_workerState, WORKER_IDLE);
+    ::FreeLibrary(pin);
+    return false;
+}
+
+// Waits for the worker up to the module's stop time. True when it has left
+// the tables: the caller finishes the stop. False when it is still busy (a
+// plug-in's Init or UnInit that does not return): it is parked and
+// finishes the stop itself once that call returns.
+template <typename TRecord>
+bool CNetDeviceManager<TRecord>::StopWorker(const wchar_t* function) noexcept
 {
     if (m_hStopEvent)
         ::SetEvent(m_hStopEvent.Get());
     if (!m_hThread)
-        return;
-    if (::WaitForSingleObject(m_hThread.Get(), m_settings.stopWaitMs) == WAIT_TIMEOUT)
-    {
-        KLOG(Common::LOG_WARN, L"%s | the worker is still busy after %lu ms: waiting until it ends", function,
-             m_settings.stopWaitMs);
-        ::WaitForSingleObject(m_hThread.Get(), INFINITE);
-        KLOG(Common::LOG_WARN, L"%s | the worker has ended", function);
-    }
+        return true;
+    bool left = ::WaitForSingleObject(m_hThread.Get(), m_settings.stopWaitMs) == WAIT_OBJECT_0;
+    // A worker that has just left the tables cannot be parked any more.
+    if (!left && ::InterlockedCompareExchange(&m_workerState, WORKER_PARKED, WORKER_RUNNING) != WORKER_RUNNING)
+        left = true;
+    if (!left)
+        KLOG(Common::LOG_WARN, L"%s | the worker is still busy after %lu ms: it detaches the devices when its call "
+                               L"returns",
+             function, m_settings.stopWaitMs);
     m_hThread.Reset();
+    return left;
 }
 
 template <typename TRecord>
 DWORD WINAPI CNetDeviceManager<TRecord>::WorkerThread(LPVOID param)
 {
-    return static_cast<CNetDeviceManager*>(param)->RunWorker();
+    auto* manager = static_cast<CNetDeviceManager*>(param);
+    const DWORD code = manager->RunWorker();
+    manager->LeaveWorker();
+    // Nothing of the manager is touched past LeaveWorker: after a parked
+    // stop, the module may be unloaded as soon as this reference goes.
+    ::FreeLibraryAndExitThread(ModulePin::Self(), code);
+    return code;
+}
+
+template <typename TRecord>
+void CNetDeviceManager<TRecord>::LeaveWorker() noexcept
+{
+    if (::InterlockedCompareExchange(&m_workerState, WORKER_IDLE, WORKER_RUNNING) != WORKER_PARKED)
+        return;
+    FinishParkedStop();
+    ::InterlockedExchange(&m_workerState, WORKER_IDLE);
+}
+
+// What a stop that gave up waiting left undone, on the worker's thread once
+// the call that held it has returned: the detach-all and the events.
+template <typename TRecord>
+void CNetDeviceManager<TRecord>::FinishParkedStop() noexcept
+{
+    const CFunctionName name(m_settings.className, L"UnInit");
+    m_finishingStop = true;
+    DeleteLeftCopies();
+    if (!m_connected.empty())
+        ClearDevices();
+    m_finishingStop = false;
+    CloseEvents();
+    KLOG(Common::LOG_WARN, L"%s | the worker has finished the stop", static_cast<const wchar_t*>(name));
 }
 
 template <typename TRecord>
@@ -113,11 +209,15 @@ DWORD CNetDeviceManager<TRecord>::RunWorker() noexcept
     const HANDLE handles[2] = {m_hCommandEvent.Get(), m_hStopEvent.Get()};
     for (;;)
     {
-        const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        // The stop is looked at before the command: a signaller that sets
+        // the command event during every command cannot hold it off.
+        if (wait == WAIT_OBJECT_0 && ::WaitForSingleObject(handles[1], 0) == WAIT_OBJECT_0)
+            wait = WAIT_OBJECT_0 + 1;
         if (wait == WAIT_OBJECT_0)
         {
             // Consumed before "Event" is read: a signaller that leaves the
-            // event set cannot make a command repeat, or hide a stop.
+            // event set cannot make a command repeat.
             ::ResetEvent(handles[0]);
             RunCommand();
             continue;
@@ -141,9 +241,15 @@ void CNetDeviceManager<TRecord>::RunCommand() noexcept
             word.clear();
         LogFrame(L"%s | Event : %s", m_settings.workerName, word.c_str());
         if (word == L"Load")
+        {
+            DeleteLeftCopies();
             UpdateDevices();
+        }
         else if (word == L"Reset")
+        {
+            DeleteLeftCopies();
             ClearDevices();
+        }
     }
     catch (...)
     {

@@ -11,6 +11,7 @@
 #include "DeviceCatalog.h"
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
+#include "ModulePin.h"
 #include "NetDeviceNames.h"
 #include "RecordText.h"
 #include "Registry.h"

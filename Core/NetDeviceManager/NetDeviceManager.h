@@ -7,8 +7,12 @@
 //
 // Threads: the host's thread runs Init and UnInit (and, inside UnInit, the
 // detach-all); the worker runs the commands. UnInit stops the worker before
-// it detaches, so a detach-all never overlaps an update.
+// it detaches, so a detach-all never overlaps an update. A worker still busy
+// in a plug-in call when the stop's wait ends is parked: the stop returns,
+// and the worker detaches the devices itself once the call returns. It
+// holds a reference on the module until it has ended.
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -19,6 +23,8 @@
 
 // Start result when the worker thread cannot be created.
 constexpr DWORD WORKER_NOT_CREATED = 566;
+// Start result while the worker of the last run still finishes its stop.
+constexpr DWORD WORKER_STILL_BUSY = ERROR_BUSY;
 
 // The settled values that tell the two modules apart in the frame.
 struct CNetModuleSettings
@@ -38,6 +44,8 @@ public:
     using CDeviceTable = std::unordered_map<int32_t, TRecord>;
 
     explicit CNetDeviceManager(const CNetModuleSettings& settings) noexcept;
+    // Runs with a started manager only when the host unloads the module
+    // without UnInitServiceModule, inside DLL_PROCESS_DETACH: see there.
     virtual ~CNetDeviceManager();
     CNetDeviceManager(const CNetDeviceManager&) = delete;
     CNetDeviceManager& operator=(const CNetDeviceManager&) = delete;
@@ -62,6 +70,9 @@ public:
     // Copy of the attached devices, taken under m_deviceLock.
     CDeviceTable ConnectedSnapshot() const;
     bool IsStarted() const noexcept { return m_pInstance != nullptr; }
+    // A worker that outlived its stop still runs on this object: the
+    // manager cannot start again, and must not be destroyed, until it ends.
+    bool WorkerOutlivesStop() const noexcept;
 
 protected:
     // Reads the configuration file into m_discovered; Win32 status code.
@@ -91,7 +102,8 @@ protected:
     void LogFrame(const wchar_t* format, ...) const noexcept;
 
     const CNetModuleSettings& m_settings;
-    CNetDeviceManager* m_pInstance = nullptr;
+    // Read by a parked worker while the host's stop clears it.
+    std::atomic<CNetDeviceManager*> m_pInstance{nullptr};
     CDeviceTable m_connected;
     CDeviceTable m_discovered;
     // The loaded copy of each attached device, by index: the record's 32-bit
@@ -103,22 +115,41 @@ protected:
     Common::CHandle m_hThread;
 
 private:
+    // Who finishes a stop: the host, or a worker it gave up waiting for.
+    enum : LONG
+    {
+        WORKER_IDLE = 0,    // no worker, or one that has left the tables
+        WORKER_RUNNING = 1, // serving commands
+        WORKER_PARKED = 2,  // outlived the stop's wait: finishes the stop itself
+    };
+
     using PFN_PLUGIN_INIT = int(__cdecl*)(TRecord);
     using PFN_PLUGIN_UNINIT = void(__cdecl*)();
 
     static DWORD WINAPI WorkerThread(LPVOID param);
+    bool StartWorker() noexcept;
     DWORD RunWorker() noexcept;
     void RunCommand() noexcept;
-    void StopWorker(const wchar_t* function) noexcept;
+    void LeaveWorker() noexcept;
+    bool StopWorker(const wchar_t* function) noexcept;
+    void FinishParkedStop() noexcept;
+    void CloseEvents() noexcept;
+    size_t ConnectedCount() const noexcept;
     void AttachAll(const wchar_t* function);
     DWORD AttachFromCatalog(const wchar_t* function, int32_t index, TRecord& record);
     DWORD AttachCopy(const wchar_t* function, int32_t index, TRecord& record, const std::wstring& source,
                      const std::wstring& target);
     DWORD DetachCopy(const wchar_t* function, int32_t index, const TRecord& record);
+    void DeleteLeftCopies() noexcept;
     bool IsCopyInUse(const std::wstring& target) const;
     HMODULE LoadedCopy(int32_t index) const noexcept;
     int32_t SmallestFreeIndex() const noexcept;
     void LogConnected(const wchar_t* function) const noexcept;
+
+    volatile LONG m_workerState = WORKER_IDLE;
+    // Set on the worker's thread while it finishes a parked stop: the
+    // detaches then run although the manager is no longer started.
+    bool m_finishingStop = false;
 };
 
 // "CClass::Function" in a fixed buffer, so naming a log line never allocates.

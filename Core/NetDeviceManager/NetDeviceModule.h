@@ -2,6 +2,13 @@
 // Module-wide state behind the exports of a network device manager. The
 // host calls the exports from one thread; events outside Init..UnInit find
 // no implementation object and are ignored.
+//
+// A worker that outlived its stop still runs on the implementation object:
+// UnInitServiceModule then keeps the object instead of destroying it (the
+// module stays pinned by the worker, and its statics free the object once
+// the module is unloaded). A later InitServiceModule starts that same
+// manager again, which it refuses while the worker is still busy: a second
+// manager would attach the same devices through the same copy files.
 #include <windows.h>
 
 #include "LogWriter.h"
@@ -26,7 +33,10 @@ public:
     {
         try
         {
-            return m_host.Init(context);
+            if (!m_kept)
+                return m_host.Init(context);
+            m_kept = false;
+            return m_host.Module()->Init(context);
         }
         catch (...)
         {
@@ -38,7 +48,7 @@ public:
     int Event(int code) noexcept
     {
         auto* module = m_host.Module();
-        if (!module)
+        if (!module || m_kept)
             return 0;
         TManager& manager = module->Manager();
         switch (code)
@@ -64,7 +74,15 @@ public:
     {
         try
         {
-            return m_host.UnInit(context);
+            if (m_kept)
+                return 0;
+            return m_host.UnInit(context, [this](TManager& manager) {
+                m_kept = manager.WorkerOutlivesStop();
+                if (m_kept)
+                    KLOG(Common::LOG_WARN, L"%s | UnInitServiceModule keeps the manager for its busy worker",
+                         TManager::ClassName());
+                return m_kept;
+            });
         }
         catch (...)
         {
@@ -77,11 +95,13 @@ public:
     TManager* Manager() noexcept
     {
         auto* module = m_host.Module();
-        return module ? &module->Manager() : nullptr;
+        return module && !m_kept ? &module->Manager() : nullptr;
     }
 
 private:
     CServiceModuleHost<TManager> m_host;
+    // The implementation object outlived UnInitServiceModule for its worker.
+    bool m_kept = false;
 };
 
 } // namespace NetDevice

@@ -172,7 +172,7 @@ DWORD CNetDeviceManager<TRecord>::RemoveDevice(int32_t index, TRecord record) no
     const CFunctionName name(m_settings.className, L"RemoveDevice");
     KLOG(Common::LOG_INFO, L"%s | START", static_cast<const wchar_t*>(name));
     LogRecord(name, index, record);
-    if (!m_pInstance)
+    if (!m_pInstance && !m_finishingStop)
         return ERROR_NOT_FOUND;
     if (RemoveRefusesPidZero() && record.pid == 0)
         return ERROR_UNKNOWN_PRODUCT;
@@ -210,7 +210,7 @@ DWORD CNetDeviceManager<TRecord>::DetachCopy(const wchar_t* function, int32_t in
         KLOG(Common::LOG_ERROR, L"%s | DeleteFile(%s) error %d", function, record.szModulePath,
              static_cast<int>(error));
         // The library is gone; the entry stays for its file, but nothing may
-        // call into it again.
+        // call into it again. DeleteLeftCopies tries the file again.
         if (entry != m_connected.end())
             entry->second.hModule = 0;
         return error;
@@ -219,4 +219,39 @@ DWORD CNetDeviceManager<TRecord>::DetachCopy(const wchar_t* function, int32_t in
         m_connected.erase(entry);
     LogConnected(function);
     return ERROR_SUCCESS;
+}
+
+// An entry whose library is unloaded but whose copy could not be deleted
+// still names the copy, so it blocks a new attach of the same device. The
+// next Load, Reset or stop tries the delete again and drops the entry once
+// the file is gone; the device can then be attached again.
+template <typename TRecord>
+void CNetDeviceManager<TRecord>::DeleteLeftCopies() noexcept
+{
+    const CFunctionName name(m_settings.className, L"DeleteLeftCopies");
+    Common::CSrwLock::CScopedLock lock(m_deviceLock);
+    bool dropped = false;
+    for (auto entry = m_connected.begin(); entry != m_connected.end();)
+    {
+        if (m_modules.count(entry->first) != 0)
+        {
+            ++entry;
+            continue;
+        }
+        const wchar_t* path = entry->second.szModulePath;
+        const DWORD error = ::DeleteFileW(path) ? ERROR_SUCCESS : ::GetLastError();
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        {
+            KLOG(Common::LOG_WARN, L"%s | %s still cannot be deleted: error %d", static_cast<const wchar_t*>(name),
+                 path, static_cast<int>(error));
+            ++entry;
+            continue;
+        }
+        KLOG(Common::LOG_INFO, L"%s | %s is gone: device %d detached", static_cast<const wchar_t*>(name), path,
+             static_cast<int>(entry->first));
+        entry = m_connected.erase(entry);
+        dropped = true;
+    }
+    if (dropped)
+        LogConnected(name);
 }

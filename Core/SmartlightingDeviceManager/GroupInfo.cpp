@@ -46,13 +46,13 @@ int32_t Int32Of(const json& number) noexcept
 
 std::wstring GetJsonFieldText(const std::wstring& name, const std::wstring& text)
 {
-    const std::string ansi = TextCodec::WideToAnsi(text);
-    if (!Common::JsonNestingWithin(ansi.data(), ansi.size(), NetDevice::CONFIG_MAX_NESTING))
+    const std::string utf8 = TextCodec::WideToUtf8(text);
+    if (!Common::JsonNestingWithin(utf8.data(), utf8.size(), NetDevice::CONFIG_MAX_NESTING))
         throw std::runtime_error("the JSON text is nested too deeply");
-    const json document = json::parse(ansi);
+    const json document = json::parse(utf8);
     // value() answers the default for an absent member, and throws the
     // library's type error for anything but an object.
-    const json value = document.value(TextCodec::WideToAnsi(name), json());
+    const json value = document.value(TextCodec::WideToUtf8(name), json());
 
     if (value.is_string() && value.get_ref<const std::string&>().empty())
         return std::wstring();
@@ -60,7 +60,7 @@ std::wstring GetJsonFieldText(const std::wstring& name, const std::wstring& text
         return std::to_wstring(Int32Of(value));
     std::string compact = value.dump();
     compact.erase(std::remove(compact.begin(), compact.end(), '"'), compact.end());
-    return TextCodec::AnsiToWide(compact);
+    return TextCodec::Utf8ToWide(compact);
 }
 
 bool TryGetJsonFieldText(const std::wstring& name, const std::wstring& text, std::wstring& out,
@@ -91,7 +91,7 @@ std::wstring MakeGroupInfo(unsigned lights, const std::string& selectedGroup)
     json info = json::object();
     info["LightChannels"] = lights;
     info["SelectedGroup"] = selectedGroup;
-    return TextCodec::AnsiToWide(info.dump());
+    return TextCodec::Utf8ToWide(info.dump());
 }
 
 } // namespace HueBridge

@@ -11,7 +11,7 @@ namespace HueBridge
 // else its compact JSON with every double quote removed ("7" -> 7,
 // null -> null). Throws the JSON library's exceptions for a text that is
 // not a JSON object, std::runtime_error for a text that cannot be
-// converted to the ANSI code page or is nested too deeply, std::bad_alloc.
+// converted to UTF-8 or is nested too deeply, std::bad_alloc.
 std::wstring GetJsonFieldText(const std::wstring& name, const std::wstring& text);
 
 // The same without throwing: false with the reason (the library's
@@ -20,7 +20,7 @@ bool TryGetJsonFieldText(const std::wstring& name, const std::wstring& text, std
                          std::wstring& error) noexcept;
 
 // Compact {"LightChannels":lights,"SelectedGroup":selected}, selected given
-// as the file's bytes (ANSI), the result in UTF-16. Throws the JSON
+// as the file's bytes (UTF-8), the result in UTF-16. Throws the JSON
 // library's type error for bytes that are not UTF-8 (a parsed text never
 // holds such), std::runtime_error when the result cannot be converted,
 // std::bad_alloc.

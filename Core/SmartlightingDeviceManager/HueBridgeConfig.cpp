@@ -1,7 +1,8 @@
 // The smart-lighting configuration file: a JSON object under a repeating
 // XOR, whose "Bridges" array names the bridge to attach. Only the first
 // bridge is read; its chosen light group becomes the record's group
-// information.
+// information. The text is UTF-8, as the JSON library reads and writes it,
+// so a name outside ASCII reaches the record whole.
 #include "HueBridgeConfig.h"
 
 #include <climits>
@@ -23,11 +24,11 @@ namespace
 
 const wchar_t FUNCTION[] = L"CSmartlightingDeviceManager::GetDevicesInfo";
 
-// A string member converted to UTF-16; the library's error when it is
-// missing or not a string.
+// A string member converted from UTF-8 to UTF-16; the library's error when
+// it is missing or not a string.
 std::wstring StringMember(const json& object, const char* name)
 {
-    return TextCodec::AnsiToWide(object.at(name).get<std::string>());
+    return TextCodec::Utf8ToWide(object.at(name).get<std::string>());
 }
 
 // Values are refused rather than cut: a cut id or address would name
@@ -77,7 +78,7 @@ DWORD StoreFirstBridge(const std::string& text, CRecordTable& discovered)
 
     const auto groups = bridge.find("Groups");
     const unsigned lights =
-        groups == bridge.end() ? 0 : SelectedGroupLights(*groups, TextCodec::AnsiToWide(selected));
+        groups == bridge.end() ? 0 : SelectedGroupLights(*groups, TextCodec::Utf8ToWide(selected));
     if (!CopyField(record.szGroupInfo, MakeGroupInfo(lights, selected), "group information"))
         return NetDevice::CONFIG_UNUSABLE;
     record.pid = HUE_BRIDGE_PID;

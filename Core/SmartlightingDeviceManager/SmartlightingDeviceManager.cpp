@@ -50,11 +50,9 @@ bool ReadGroupTexts(const Common::SmartLighting::_DEVICEINFOTYPE& record, CGroup
 
 CSmartlightingDeviceManager::CSmartlightingDeviceManager() noexcept : CNetDeviceManager(kSettings) {}
 
-CSmartlightingDeviceManager::~CSmartlightingDeviceManager()
-{
-    if (IsStarted())
-        UnInit();
-}
+// A started manager is destroyed only inside DLL_PROCESS_DETACH, where it
+// must not stop as UnInit does: see the frame's destructor.
+CSmartlightingDeviceManager::~CSmartlightingDeviceManager() = default;
 
 void CSmartlightingDeviceManager::OnStart() noexcept
 {

@@ -1,12 +1,10 @@
-// kaleoctl netdev: scrambling, code pages and replacing writes.
+// kaleoctl netdev: scrambling and replacing writes.
 #include "NetDevFiles.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "Handles.h"
-#include "PluginText.h"
-#include "TextCodec.h"
 
 namespace
 {
@@ -54,21 +52,6 @@ void Scramble(std::string& bytes, const std::string& key)
         return;
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(bytes[i] ^ key[i % key.size()]);
-}
-
-std::string Utf8ToAnsi(const std::string& utf8)
-{
-    return TextCodec::WideToAnsi(PluginText::Utf8ToWide(utf8));
-}
-
-std::string AnsiToUtf8(const std::string& ansi)
-{
-    return PluginText::WideToUtf8(TextCodec::AnsiToWide(ansi));
-}
-
-std::string WideToAnsi(const std::wstring& text)
-{
-    return TextCodec::WideToAnsi(text);
 }
 
 std::wstring FullPath(const std::wstring& path)

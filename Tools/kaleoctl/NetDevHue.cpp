@@ -125,8 +125,8 @@ int Hue(CArgs& args)
         return 2;
     }
 
-    // The module reads the file's bytes in the ANSI code page.
-    std::string bytes = haveRaw ? NetDevFiles::WideToAnsi(raw) : NetDevFiles::Utf8ToAnsi(BridgeDocument(bridge));
+    // UTF-8, as the module reads it.
+    std::string bytes = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
     if (!plain)
         NetDevFiles::Scramble(bytes, HueBridge::CONFIG_KEY);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);

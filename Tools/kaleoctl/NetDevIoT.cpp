@@ -214,10 +214,10 @@ int Raw(CArgs& args, const std::wstring& path, bool noPath)
         Console::Err(L"netdev iot raw: give --text T and, if wanted, --length N (a signed 32-bit number)\n");
         return 2;
     }
-    const std::string ansi = NetDevFiles::WideToAnsi(text);
+    const std::string utf8 = PluginText::WideToUtf8(text);
     if (!haveLength)
-        length = static_cast<int32_t>(ansi.size());
-    const std::string bytes = NetDevIoT::EncodeList(ansi, length);
+        length = static_cast<int32_t>(utf8.size());
+    const std::string bytes = NetDevIoT::EncodeList(utf8, length);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);
     if (rc != ERROR_SUCCESS)
     {
@@ -225,7 +225,7 @@ int Raw(CArgs& args, const std::wstring& path, bool noPath)
         return 1;
     }
     Console::Print(L"iot: wrote %s (length field %ld, %lu bytes of text)\n", path.c_str(), static_cast<long>(length),
-                   static_cast<unsigned long>(ansi.size()));
+                   static_cast<unsigned long>(utf8.size()));
     return noPath ? 0 : NetDev::SetConfigPath(NetDev::IoTModule(), path);
 }
 

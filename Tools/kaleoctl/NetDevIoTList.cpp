@@ -24,9 +24,9 @@ static_assert(kLengthFieldBytes == 4, "the length field is 4 bytes");
 namespace NetDevIoT
 {
 
-std::string EncodeList(const std::string& ansiText, int32_t lengthField)
+std::string EncodeList(const std::string& utf8Text, int32_t lengthField)
 {
-    std::string text = ansiText;
+    std::string text = utf8Text;
     NetDevFiles::Scramble(text, IoTList::CONFIG_KEY);
     std::string bytes(kLengthFieldBytes, '\0');
     const uint32_t field = static_cast<uint32_t>(lengthField);
@@ -60,7 +60,6 @@ int ReadList(const std::wstring& path, nlohmann::json& list)
     }
     std::string text(bytes.data() + kLengthFieldBytes, static_cast<size_t>(length));
     NetDevFiles::Scramble(text, IoTList::CONFIG_KEY);
-    text = NetDevFiles::AnsiToUtf8(text);
     if (text.empty())
         return 0;
     nlohmann::json parsed;
@@ -81,7 +80,7 @@ int ReadList(const std::wstring& path, nlohmann::json& list)
 
 int WriteList(const std::wstring& path, const nlohmann::json& list)
 {
-    const std::string text = NetDevFiles::Utf8ToAnsi(list.dump());
+    const std::string text = list.dump();
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, EncodeList(text, static_cast<int32_t>(text.size())));
     if (rc != ERROR_SUCCESS)
     {

@@ -9,8 +9,8 @@
 namespace NetDevIoT
 {
 
-// The file's bytes for an ANSI text behind the given length field.
-std::string EncodeList(const std::string& ansiText, int32_t lengthField);
+// The file's bytes for a UTF-8 text behind the given length field.
+std::string EncodeList(const std::string& utf8Text, int32_t lengthField);
 
 // The list of the file: an empty array for a missing or empty file. 0, or
 // 1 after saying why (bad length field, not a JSON array).

@@ -2,6 +2,11 @@
 // worker, and a stop while a plug-in is still busy in its Init.
 #include "NetDevFixture.h"
 
+#include <atomic>
+#include <thread>
+
+#include "NetDeviceNames.h"
+
 namespace NetDevTest
 {
 namespace
@@ -9,6 +14,7 @@ namespace
 
 const wchar_t kHueModule[] = L"VxSmartlightingDeviceManager.dll";
 const wchar_t kBridgeId[] = L"001788fffe123abc";
+const wchar_t kHueEvent[] = L"Global\\{E1E6E8C5-6E1C-465A-ADB8-3E213B1E2E36}";
 
 class Frame : public CNetDevFixture
 {
@@ -55,7 +61,7 @@ TEST_F(Frame, ACommandRunsOnceForOneSignalAndOnlyForItsExactWord)
     ASSERT_TRUE(Command(L"hue", L"LOAD", L"CSmartlightingDeviceManager::DoPhilipsHue | Event : LOAD"));
     ASSERT_TRUE(Load(L"hue"));
     // kaleoctl leaves the event set: the worker must have consumed it.
-    Common::CHandle event(::OpenEventW(SYNCHRONIZE, FALSE, L"Global\\{E1E6E8C5-6E1C-465A-ADB8-3E213B1E2E36}"));
+    Common::CHandle event(::OpenEventW(SYNCHRONIZE, FALSE, kHueEvent));
     ASSERT_TRUE(event);
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(event.Get(), 0));
     ::Sleep(300);
@@ -67,25 +73,112 @@ TEST_F(Frame, ACommandRunsOnceForOneSignalAndOnlyForItsExactWord)
     EXPECT_EQ(1u, CountCalls(Journal(), "UnInit", "Hue"));
 }
 
-TEST_F(Frame, AStopDuringASlowInitWaitsAndDetachesTheDeviceOnce)
+// "Debug" is read when the manager starts: 1 turns the content dump on
+// until the next start, whatever the value becomes meanwhile, and a start
+// that finds no value keeps the last one.
+TEST_F(Frame, TheDebugSwitchIsReadAtStart)
+{
+    const std::wstring key = NetDevice::SMARTLIGHTING_SETTINGS_KEY;
+    ConfigureBridge();
+    TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, 1);
+    ASSERT_TRUE(StartModule(kHueModule));
+    struct
+    {
+        int debug;  // written before the step; -1: value removed, -2: left as it is
+        bool restart;
+        size_t dumps;  // content lines after the step's Load
+    } const steps[] = {
+        {-2, false, 1}, {0, false, 2}, {-2, true, 2}, {1, false, 2}, {-2, true, 3}, {-1, true, 4},
+    };
+    int n = 0;
+    for (const auto& step : steps)
+    {
+        if (step.debug == -1)
+            TestEnv::RegDeleteValueW32(key, NetDevice::DEBUG_VALUE);
+        else if (step.debug >= 0)
+            TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, static_cast<DWORD>(step.debug));
+        if (step.restart)
+        {
+            EXPECT_EQ(0, m_module.Event(10));
+        }
+        ASSERT_TRUE(Load(L"hue")) << n;
+        EXPECT_EQ(step.dumps, CountInLog(L"CSmartlightingDeviceManager::GetDevicesInfo | {\"Bridges\"")) << n;
+        ++n;
+    }
+}
+
+// A signaller that sets the command event again during every command
+// cannot hold off the stop: the worker looks at the stop event first.
+TEST_F(Frame, AStopWinsOverACommandEventSetAgainDuringEveryCommand)
 {
     ConfigureBridge();
-    WritePluginControl(TestEnv::Narrow(kBridgeId) + " 0 1500\n");
     ASSERT_TRUE(StartModule(kHueModule));
-    Ctl(L"netdev send hue Load");
-    ASSERT_TRUE(WaitForLogCount(L"CSmartlightingDeviceManager::AddDevice | START", 1));
+    ASSERT_TRUE(Load(L"hue"));
+    Common::CHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kHueEvent));
+    ASSERT_TRUE(event);
+    std::atomic<bool> signalling{true};
+    std::thread signaller([&] {
+        while (signalling)
+        {
+            ::SetEvent(event.Get());
+            ::Sleep(0);
+        }
+    });
+    EXPECT_TRUE(WaitForLogCount(L"CSmartlightingDeviceManager::UpdateDevices | END", 4));
+    EXPECT_EQ(0, m_module.Event(2));
+    signalling = false;
+    signaller.join();
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::DoPhilipsHue thread shutting down."));
+    EXPECT_EQ(0u, CountInLog(L"the worker is still busy"));
+    EXPECT_EQ(1u, CountCalls(Journal(), "UnInit", "Hue"));
+}
 
-    EXPECT_EQ(0, m_module.UnInit());
-    const auto journal = Journal();
-    ASSERT_EQ(2u, journal.size());
-    EXPECT_EQ("Init", journal[0].call);
-    EXPECT_EQ("0", journal[0].Field("result"));
-    EXPECT_EQ("UnInit", journal[1].call);
-    EXPECT_EQ(journal[0].Field("module"), journal[1].Field("module"));
-    EXPECT_TRUE(Copies().empty());
-    EXPECT_EQ(1u, CountInLog(L"the worker is still busy after 1000 ms"));
-    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::UnInit | END | Result = 0"));
-    m_module.Unload();
+// A plug-in whose Init outlasts the stop's wait (1000 ms) does not hold up
+// the host: the stop returns while Init still runs, and the worker detaches
+// the device once Init returns, whether the host stopped through event 2
+// or unloaded the module.
+TEST_F(Frame, AStopDuringAHungInitReturnsAndTheWorkerDetachesTheDeviceLater)
+{
+    ConfigureBridge();
+    WritePluginControl(TestEnv::Narrow(kBridgeId) + " 0 2500\n");
+    for (const bool unload : {false, true})
+    {
+        SCOPED_TRACE(unload ? "UnInitServiceModule" : "event 2");
+        ::DeleteFileW((m_install.InstallPath() + L"\\PluginJournal.txt").c_str());
+        ASSERT_TRUE(StartModule(kHueModule));
+        Ctl(L"netdev send hue Load");
+        ASSERT_TRUE(WaitForLogCount(L"CSmartlightingDeviceManager::AddDevice | START", unload ? 2 : 1));
+
+        const size_t parked = CountInLog(L"the worker is still busy after 1000 ms");
+        EXPECT_EQ(0, unload ? m_module.UnInit() : m_module.Event(2));
+        EXPECT_TRUE(Journal().empty()) << "the stop waited for Init";
+        EXPECT_EQ(parked + 1, CountInLog(L"the worker is still busy after 1000 ms"));
+        // A start while the worker is busy is refused, also by a new
+        // InitServiceModule.
+        EXPECT_EQ(0, unload ? m_module.Init() : m_module.Event(1));
+        EXPECT_EQ(unload ? 2u : 1u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 170"));
+        if (unload)
+        {
+            EXPECT_EQ(0, m_module.UnInit());
+            m_module.Unload();
+        }
+
+        ASSERT_TRUE(WaitForLogCount(L"the worker has finished the stop", unload ? 2 : 1));
+        const auto journal = Journal();
+        ASSERT_EQ(2u, journal.size());
+        EXPECT_EQ("Init", journal[0].call);
+        EXPECT_EQ("0", journal[0].Field("result"));
+        EXPECT_EQ("UnInit", journal[1].call);
+        EXPECT_EQ(journal[0].Field("module"), journal[1].Field("module"));
+        EXPECT_TRUE(Copies().empty());
+        if (!unload)
+        {
+            EXPECT_EQ(0, m_module.Event(1));
+            EXPECT_EQ(2u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 0"));
+            EXPECT_EQ(0, m_module.UnInit());
+            m_module.Unload();
+        }
+    }
 }
 
 TEST_F(Frame, TheRealHostRunsBothModulesBesideTheAppManagerAndItsStopDetachesAll)

@@ -57,7 +57,10 @@ TEST_F(PluginAttach, CatalogueEntriesAreTriedInOrderUntilOneAccepts)
     }
 }
 
-TEST_F(PluginAttach, ACopyLockedAtDetachIsReportedAndItsLibraryIsNeverCalledAgain)
+// A copy that cannot be deleted at detach: its library is never called
+// again, and once the file is free the next Load deletes it and attaches
+// the device anew, also after a restart in between.
+TEST_F(PluginAttach, ACopyLockedAtDetachIsNeverCalledAgainAndIsDeletedOnceFree)
 {
     ASSERT_TRUE(StartModule(L"VxSmartlightingDeviceManager.dll"));
     ASSERT_TRUE(Load(L"hue"));
@@ -70,10 +73,23 @@ TEST_F(PluginAttach, ACopyLockedAtDetachIsReportedAndItsLibraryIsNeverCalledAgai
         ASSERT_TRUE(Command(L"hue", L"Reset", L"CSmartlightingDeviceManager::ClearDevices | END")) << round;
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveDevice | DeleteFile(" + copy + L") error "));
     EXPECT_EQ(2u, CountInLog(L"CSmartlightingDeviceManager::ClearDevices | END | Result = 1627"));
+    // The second detach stops at the cleared module handle (126), which ends
+    // the call before any lookup and without an END line.
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveDevice | END"));
     EXPECT_EQ(1u, CountCalls(Journal(), "UnInit", "Hue")) << "the unloaded copy was called again";
 
+    EXPECT_EQ(0, m_module.Event(10));
+    EXPECT_EQ(2u, CountInLog(L"DeleteLeftCopies | " + copy + L" still cannot be deleted"));
+    EXPECT_EQ(1u, Copies().size());
+
     lock.Reset();
+    ASSERT_TRUE(Load(L"hue"));
+    EXPECT_EQ(1u, CountInLog(L"DeleteLeftCopies | " + copy + L" is gone"));
+    EXPECT_EQ(2u, CountCalls(Journal(), "Init", "Hue", "0"));
+    EXPECT_EQ(1u, Copies().size());
     EXPECT_EQ(0, m_module.UnInit());
+    EXPECT_EQ(2u, CountCalls(Journal(), "UnInit", "Hue"));
+    EXPECT_TRUE(Copies().empty());
     m_module.Unload();
 }
 

@@ -311,10 +311,38 @@ TEST_F(ReaderTest, IoTListShapesAndLengthFields)
                        std::to_wstring(list.size()) + L" bytes follow it, at most 16777216 are read"));
 }
 
-TEST_F(ReaderTest, IoTAlwaysDumpsTheTextIn200BytePieces)
+// The dump stops after 64 KiB (327 pieces of 200 and one of 136) and says
+// how much it left out.
+TEST_F(ReaderTest, IoTAlwaysDumpsTheTextIn200BytePiecesUpTo64KiB)
 {
-    EXPECT_EQ(5930u, ReadIoT(std::string(600, '7')));
-    EXPECT_EQ((std::vector<size_t>{200, 200, 200}), DumpLines(IOT));
+    std::vector<size_t> cut(327, 200);
+    cut.push_back(136);
+    const std::wstring rest = L"INFO " + std::wstring(IOT) + L" | content logged up to 65536 bytes: ";
+    struct
+    {
+        size_t bytes;
+        std::vector<size_t> lines;
+        const wchar_t* restLine;  // null: none
+    } const cases[] = {
+        {600, {200, 200, 200}, nullptr},
+        {65536, cut, nullptr},
+        {65537, cut, L"1 more not logged"},
+        {1000000, cut, L"934464 more not logged"},
+    };
+    for (const auto& c : cases)
+    {
+        ClearLog();
+        EXPECT_EQ(5930u, ReadIoT(std::string(c.bytes, '7'))) << c.bytes;
+        EXPECT_EQ(c.lines, DumpLines(IOT)) << c.bytes;
+        size_t restLines = 0;
+        for (const std::wstring& line : Lines())
+            restLines += line.compare(0, rest.size(), rest) == 0;
+        EXPECT_EQ(c.restLine ? 1u : 0u, restLines) << c.bytes;
+        if (c.restLine)
+        {
+            EXPECT_TRUE(Logged(rest + c.restLine)) << c.bytes;
+        }
+    }
 }
 
 TEST_F(ReaderTest, IoTRefusesAListLongerThanTheBound)

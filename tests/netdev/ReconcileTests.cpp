@@ -2,6 +2,8 @@
 // module detaches and attaches, as the plug-ins' journal records it.
 #include "NetDevFixture.h"
 
+#include <functional>
+
 #include "IoTDeviceList.h"
 #include "NetDeviceNames.h"
 
@@ -73,6 +75,58 @@ TEST_F(HueRoad, LoadAttachesReattachesOnlyWhatChangedAndAnEmptiedConfigurationDe
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::ClearDevices | END | Result = 4319"));
 }
 
+// Names outside ASCII travel as UTF-8 from the commander through the module
+// to the plug-in, and the group texts compare equal from one Load to the next.
+TEST_F(HueRoad, NamesOutsideAsciiReachThePluginWholeAndCompareUnchanged)
+{
+    const std::string kueche = "K\xC3\xBC" "che";
+    Configure(L"--name K\u00FCche --ip bridge.local --group K\u00FCche=x --selected K\u00DCCHE");
+    ASSERT_TRUE(StartModule(L"VxSmartlightingDeviceManager.dll"));
+    for (int round = 0; round < 2; ++round)
+        ASSERT_TRUE(Load(L"hue")) << round;
+    const auto journal = Journal();
+    ASSERT_EQ(1u, journal.size()) << "the second Load found a change";
+    EXPECT_EQ(kueche, journal[0].Field("name"));
+    EXPECT_EQ("{\"LightChannels\":1,\"SelectedGroup\":\"K\xC3\x9C" "CHE\"}", journal[0].Field("group"));
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveInvalidDevices | no device to remove"));
+}
+
+// Only a missing or empty file (13 from the reader) detaches: every other
+// failure of an update leaves the attached bridge as it is. (87, an empty
+// path, cannot arise here: an empty "Path" ends the update with 4306 first.)
+TEST_F(HueRoad, FailuresOtherThanAMissingFileLeaveTheAttachedBridgeAlone)
+{
+    Configure(L"--name Bridge --ip bridge.local --selected 1");
+    ASSERT_TRUE(StartModule(L"VxSmartlightingDeviceManager.dll"));
+    ASSERT_TRUE(Load(L"hue"));
+    const std::wstring key = NetDevice::SMARTLIGHTING_SETTINGS_KEY;
+    const std::wstring path = NetDevice::PATH_VALUE;
+    struct
+    {
+        const char* what;
+        std::function<void()> arrange;
+        const wchar_t* result;
+    } const cases[] = {
+        {"not JSON", [&] { Ctl(L"netdev hue --file \"" + HueConfig() + L"\" --raw \"{not json\""); }, L"5930"},
+        {"Path missing", [&] { TestEnv::RegDeleteValueW32(key, path); }, L"2"},
+        {"Path empty", [&] { TestEnv::RegWriteString(key, path, L""); }, L"4306"},
+        {"Path not a string", [&] { TestEnv::RegWriteDword(key, path, 1); }, L"13"},
+    };
+    for (const auto& c : cases)
+    {
+        c.arrange();
+        const std::wstring line = L"CSmartlightingDeviceManager::UpdateDevices | END | Result = " + std::wstring(c.result);
+        ASSERT_TRUE(Load(L"hue")) << c.what;
+        EXPECT_EQ(1u, CountInLog(line)) << c.what;
+        EXPECT_EQ(0u, CountCalls(Journal(), "UnInit", "Hue")) << c.what;
+        EXPECT_EQ(1u, Copies().size()) << c.what;
+    }
+    Configure(L"--name Bridge --ip bridge.local --selected 1");
+    ASSERT_TRUE(Load(L"hue"));
+    EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::AddValidDevices | no device to add"));
+    EXPECT_EQ(1u, Journal().size());
+}
+
 TEST_F(HueRoad, ABridgeIdShorterThanTwelveCharactersIsNotAttached)
 {
     Ctl(L"netdev hue --file \"" + HueConfig() + L"\" --id 00178 --name B --ip 1.2.3.4 --group 1=a --selected 1");
@@ -90,7 +144,7 @@ protected:
     void Add(int n, const wchar_t* ip)
     {
         Iot(L"add --mac aa:bb:cc:dd:ee:0" + std::to_wstring(n) + L" --pid 1025 --ip " + ip + L" --serial S" +
-            std::to_wstring(n));
+            std::to_wstring(n) + L" --name L\u00E4mpchen");
     }
     std::vector<std::string> LoadAndCalls()
     {
@@ -109,6 +163,7 @@ TEST_F(IoTRoad, EachListChangeDetachesAndAttachesExactlyTheDevicesItConcerns)
     EXPECT_EQ((std::vector<std::string>{"Init aa:bb:cc:dd:ee:01 0 0", "Init aa:bb:cc:dd:ee:02 1 0",
                                         "Init aa:bb:cc:dd:ee:03 2 0"}),
               LoadAndCalls());
+    EXPECT_EQ("L\xC3\xA4mpchen", Journal()[0].Field("name"));
 
     // A new address: detached and attached again under the smallest free index.
     Iot(L"change --mac AA:BB:CC:DD:EE:02 --ip 10.0.0.22");

@@ -224,6 +224,22 @@ void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const
                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
 }
 
+void RegWriteDword(const std::wstring& keyPath, const std::wstring& name, DWORD value)
+{
+    Common::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, kAccess, nullptr,
+                                               key.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.Get(), name.c_str(), 0, REG_DWORD,
+                                              reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+}
+
+void RegDeleteValueW32(const std::wstring& keyPath, const std::wstring& name)
+{
+    Common::CRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) == ERROR_SUCCESS)
+        ::RegDeleteValueW(key.Get(), name.c_str());
+}
+
 // ---------------------------------------------------------------------------
 
 std::wstring BinDir()

@@ -69,6 +69,8 @@ bool RegReadDword(const std::wstring& keyPath, const std::wstring& name, DWORD& 
 bool RegKeyExists(const std::wstring& keyPath);
 void RegDeleteTreeW32(const std::wstring& keyPath);
 void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text);
+void RegWriteDword(const std::wstring& keyPath, const std::wstring& name, DWORD value);
+void RegDeleteValueW32(const std::wstring& keyPath, const std::wstring& name);
 
 // Folder of the running test executable (where all binaries of a build go).
 std::wstring BinDir();

@@ -75,7 +75,8 @@ TEST(NetDevCommand, HueWritesTheBridgeDocumentUnderTheModuleKey)
     CRegistrySnapshot registry(kRootKey);
     CScratchDir dir;
     const std::wstring file = dir / L"hue.json";
-    const json bridge = json::parse(R"({"Bridges":[{"Id":"001788fffe123abc","Name":"Hall","IpAddress":"192.168.1.20",
+    // Names outside ASCII are written as UTF-8, the encoding the module reads.
+    const json bridge = json::parse(R"({"Bridges":[{"Id":"001788fffe123abc","Name":"K\u00fcche","IpAddress":"192.168.1.20",
         "SelectedGroup":"7","Groups":{"1":{"Id":"1","Lights":["3","4"]},"7":{"Id":"7","Lights":[]}}}]})");
     const json bare =
         json::parse(R"({"Bridges":[{"Id":"b","Name":"","IpAddress":"","SelectedGroup":"","Groups":{}}]})");
@@ -88,11 +89,12 @@ TEST(NetDevCommand, HueWritesTheBridgeDocumentUnderTheModuleKey)
         bool setsPath;
     };
     const CCase cases[] = {
-        {L"--id 001788fffe123abc --name Hall --ip 192.168.1.20 --group 1=3,4 --group 7= --selected 7", bridge, "", true,
+        {L"--id 001788fffe123abc --name K\u00FCche --ip 192.168.1.20 --group 1=3,4 --group 7= --selected 7", bridge, "", true,
          true},
         {L"--id b", bare, "", true, true},
         {L"--raw \"{not json\" --no-path", json::value_t::discarded, "{not json", true, false},
         {L"--raw \"[1]\" --plain --no-path", json::value_t::discarded, "[1]", false, false},
+        {L"--raw \"\u00FC\" --plain --no-path", json::value_t::discarded, "\xC3\xBC", false, false},
     };
     for (const CCase& c : cases)
     {
@@ -128,7 +130,7 @@ TEST(NetDevCommand, IoTEditsRoundTripThroughTheLengthPrefixedList)
     const json b = {{"pid", 2593},
                     {"eid", 3},
                     {"handle", 0},
-                    {"device_name", "Desk"},
+                    {"device_name", "K\xC3\xBC" "che"},
                     {"mac_address", "aa:bb:cc:dd:ee:02"},
                     {"ip_address", ""},
                     {"serial_number", "S2"}};
@@ -143,7 +145,7 @@ TEST(NetDevCommand, IoTEditsRoundTripThroughTheLengthPrefixedList)
     };
     const CStep steps[] = {
         {L"iot add --mac aa:bb:cc:dd:ee:01 --pid 0x0401 --ip 10.0.0.5 --handle 4294967296", 0, {a}},
-        {L"iot add --mac aa:bb:cc:dd:ee:02 --pid 2593 --eid 3 --name Desk --serial S2", 0, {a, b}},
+        {L"iot add --mac aa:bb:cc:dd:ee:02 --pid 2593 --eid 3 --name K\u00FCche --serial S2", 0, {a, b}},
         {L"iot add --mac AA:BB:CC:DD:EE:02 --pid 1", 1, {a, b}},
         {L"iot change --mac AA:BB:cc:dd:ee:01 --ip 10.0.0.9 --pid 1026", 0, {aChanged, b}},
         {L"iot change --mac 00:00:00:00:00:00 --ip 1.2.3.4", 1, {aChanged, b}},

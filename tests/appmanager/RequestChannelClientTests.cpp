@@ -84,6 +84,8 @@ TEST_F(StandInApp, TimedHoldUnregistersThroughItsChannel)
     ASSERT_EQ(0u, RunTool(exe, L"app run --ring --for 800", &output)) << output;
     EXPECT_NE(std::string::npos, output.find("(timed.exe) through the request ring\nholding pid")) << output;
     EXPECT_NE(std::string::npos, output.find("\nunregistered pid ")) << output;
+    // The stand-in saw its row go; the call is recorded once it returns.
+    ASSERT_TRUE(m_manager->WaitForCalls(2, 2000));
     ASSERT_EQ(2u, m_manager->Calls().size());
     EXPECT_EQ(CCall::REGISTER_PID, m_manager->Calls()[0].kind);
     EXPECT_EQ(CCall::UNREGISTER, m_manager->Calls()[1].kind);

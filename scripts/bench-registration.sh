@@ -60,8 +60,15 @@ for arch in "${archs[@]}"; do
     if [ "$which" = baseline ]; then module=$b/bin/VxAppManager.dll; fi
     report=$WORK/$arch-$which.txt
     STEP="measuring the $which module ($arch)"
-    echo "== $arch, $which module"
-    "$WINRUN" "$bin/BenchRegistration.exe" --module "$(winpath "$module")" --count "$ROUNDS" </dev/null | tr -d '\r' | tee "$report"
+    echo "== $arch, $which module (about $((ROUNDS * 13 / 10 + 5)) s)"
+    status=0
+    "$WINRUN" "$bin/BenchRegistration.exe" --module "$(winpath "$module")" --count "$ROUNDS" </dev/null 2>&1 |
+      tr -d '\r' >"$report" || status=$?
+    cat "$report"
+    if [ "$status" != 0 ]; then
+      echo "[bench-registration] BenchRegistration failed on the $which module ($arch) with status $status" >&2
+      exit 1
+    fi
     for kind in "free channel" "back to back"; do
       read -r median p99 < <(figures "$report" "$kind: row in the table")
       results+=("$(printf '%-7s %-9s %-13s %9s %9s' "$arch" "$which" "$kind" "$median" "$p99")")

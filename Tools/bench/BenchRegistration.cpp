@@ -10,7 +10,7 @@
 // (the SDK's registry root is saved first and put back exactly afterwards).
 //
 // Each round starts a live app (IdleApp.exe from this folder), registers it
-// through the pipe as a quick client (open, write, close), unregisters it
+// through the pipe as the SDK's client does, unregisters it
 // through the request ring and ends it. Two kinds of rounds:
 //   - free channel: the app comes once the server's pause after the previous
 //     request is over, so its wait is all beyond the pacing;
@@ -179,13 +179,19 @@ double Percentile(std::vector<double> values, double p)
     return values[std::min(rank, values.size() - 1)];
 }
 
-// Opens the control pipe as a quick client would, writes the block and
-// closes at once, without waiting for the server to read it.
-bool SendAndClose(const _REGISTERDATATYPE& block)
+// Sends the block as the SDK's client does: opens the control pipe (waiting
+// while it is busy), writes, waits until the server has read the block and
+// closes. A client that closes before the read loses its block on modules
+// that drop a client gone before its connect was seen, so this one waits
+// and every module can be measured alike.
+bool SendBlock(const _REGISTERDATATYPE& block)
 {
     CHandle pipe = OpenPipe(CONTROL_PIPE_NAME, GENERIC_WRITE);
     DWORD written = 0;
-    return pipe && ::WriteFile(pipe.Get(), &block, kBlockSize, &written, nullptr) && written == kBlockSize;
+    if (!pipe || !::WriteFile(pipe.Get(), &block, kBlockSize, &written, nullptr) || written != kBlockSize)
+        return false;
+    ::FlushFileBuffers(pipe.Get());
+    return true;
 }
 
 // One registration round: how long the app waited for its row, from its
@@ -208,7 +214,7 @@ bool RegistrationRound(const std::wstring& app, CTable& table, double notBefore,
     while (NowMs() < notBefore)
         ::Sleep(1);
     start = NowMs();
-    if (!SendAndClose(block))
+    if (!SendBlock(block))
     {
         std::fwprintf(stderr, L"control pipe not reachable (%lu)\n", ::GetLastError());
         return false;

@@ -54,9 +54,9 @@ public:
         m_module.Reset(::LoadLibraryW((BinDir() + L"\\VxAppManager.dll").c_str()));
         if (!m_module)
             return;
-        Init = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "InitServiceModule"));
-        Event = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "OnServiceEvent"));
-        UnInit = reinterpret_cast<Fn>(::GetProcAddress(m_module.Get(), "UnInitServiceModule"));
+        Init = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "InitServiceModule")));
+        Event = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "OnServiceEvent")));
+        UnInit = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "UnInitServiceModule")));
     }
     bool Loaded() const { return m_module && Init && Event && UnInit; }
 

@@ -274,43 +274,23 @@ TEST(DataPipeConnect, ConnectCallThatFailsAtOnceIsLoggedAndItsClientStillRead)
     }
 }
 
-namespace
-{
-
-// A host whose callback waits for the host's own thread, which is busy
-// detaching: the reader is held inside the callback until released.
-struct CHeldHost
-{
-    static void Callback(const char*)
-    {
-        ::InterlockedIncrement(&calls);
-        ::SetEvent(entered.Get());
-        ::WaitForSingleObject(release.Get(), 30000);
-    }
-    static volatile LONG calls;
-    static Common::CHandle entered;
-    static Common::CHandle release;
-};
-volatile LONG CHeldHost::calls = 0;
-Common::CHandle CHeldHost::entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-Common::CHandle CHeldHost::release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-
-} // namespace
-
 TEST(DataPipeHost, ReaderHeldInTheCallbackHoldsUpNeitherDetachNorUnInit)
 {
     CDeviceRegistry registry;
     registry.PublishKeyboard(kKeyboard, L"{K1}");
     // Counted once event delivery has its timer and pool.
     VxKaleoSDKProxy::SetOperatingMode(VxKaleoSDKProxy::MODE_IMMEDIATE);
-    VxKaleoSDKProxy::SetEventCallback(&CHeldHost::Callback);
+    // The host's callback waits for the host's own thread, which is busy
+    // detaching: the reader is held inside it until released.
+    ProxyTest::CHeldCallback::Hold();
+    VxKaleoSDKProxy::SetEventCallback(&ProxyTest::CHeldCallback::Callback);
     const size_t threads = ProxyTest::ThreadCount();
     ASSERT_EQ(1, ProxyInit());
     ASSERT_EQ(kKeyboard, ProxyTest::AttachByContainer(0x84, "{K1}"));
     const std::wstring pipe = ProxyTest::PipeNameOf(kKeyboard);
     CDeviceClient client(pipe);
     ASSERT_TRUE(client.Send(R"({"eventId":2,"n":1})"));
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(CHeldHost::entered.Get(), 5000));
+    ASSERT_TRUE(ProxyTest::CHeldCallback::WaitEntered(5000));
 
     // The detach gives up on the reader after its wait; UnInit does not
     // wait for it at all.
@@ -322,7 +302,7 @@ TEST(DataPipeHost, ReaderHeldInTheCallbackHoldsUpNeitherDetachNorUnInit)
     });
     const DWORD returned = ::WaitForSingleObject(done.Get(), CKaleoSDKNative::READER_STOP_WAIT_MS + 7000);
     ASSERT_TRUE(client.Send(R"({"eventId":2,"n":2})"));
-    ::SetEvent(CHeldHost::release.Get());
+    ProxyTest::CHeldCallback::Release();
     host.join();
     EXPECT_EQ(WAIT_OBJECT_0, returned);
 
@@ -331,6 +311,6 @@ TEST(DataPipeHost, ReaderHeldInTheCallbackHoldsUpNeitherDetachNorUnInit)
     EXPECT_TRUE(ProxyTest::WaitForThreadCount(threads, 5000)) << threads << " " << ProxyTest::ThreadCount();
     EXPECT_TRUE(TestEnv::WaitFor(
         [&] { return !::WaitNamedPipeW(pipe.c_str(), 1) && ::GetLastError() == ERROR_FILE_NOT_FOUND; }, 5000));
-    EXPECT_EQ(1, CHeldHost::calls);
+    EXPECT_EQ(1, ProxyTest::CHeldCallback::Calls());
     VxKaleoSDKProxy::SetEventCallback(nullptr);
 }

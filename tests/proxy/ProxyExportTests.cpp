@@ -6,11 +6,9 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "DeviceRegistryFixture.h"
 #include "Handles.h"
-#include "Locks.h"
 #include "ProxySession.h"
 
 using ProxyTest::CDeviceRegistry;
@@ -46,28 +44,7 @@ private:
     Fn m_uninit = nullptr;
 };
 
-// The host's side of the library's events: texts in arrival order; a
-// callback can be told to hold its thread until released.
-Common::CSrwLock g_textLock;
-std::vector<std::string> g_texts;
-Common::CHandle g_entered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-Common::CHandle g_release(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-
-void OnEvent(const char* text)
-{
-    {
-        Common::CSrwLock::CScopedLock lock(g_textLock);
-        g_texts.emplace_back(text);
-    }
-    ::SetEvent(g_entered.Get());
-    ::WaitForSingleObject(g_release.Get(), 30000);
-}
-
-size_t EventCount()
-{
-    Common::CSrwLock::CScopedLock lock(g_textLock);
-    return g_texts.size();
-}
+using ProxyTest::CHeldCallback;
 
 // Attaches the published keyboard through the DLL's Invoke; its data pipe.
 std::wstring AttachKeyboard(const ProxyDll& dll, DWORD serial)
@@ -123,11 +100,11 @@ TEST(ProxyExports, BooleansAreWhole32BitValues)
 {
     CDeviceRegistry registry;
     registry.PublishKeyboard(0x8001, L"{K1}");
-    g_texts.clear();
+    CHeldCallback::Release();
     ProxyDll dll;
     // Declared as the host declares them: BOOL in, BOOL out, all 32 bits read.
     EXPECT_EQ(TRUE, dll.Export<BOOL (*)(void*)>("SetAllocator")(nullptr));
-    EXPECT_EQ(TRUE, dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&OnEvent));
+    EXPECT_EQ(TRUE, dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&CHeldCallback::Callback));
     const auto usePolling = dll.Export<void (*)(BOOL)>("UsePollingMode");
     const auto poll = dll.Export<char* (*)()>("PollEvents");
     const auto freeMalloc = dll.Export<void (*)(void*)>("FreeMalloc");
@@ -143,7 +120,7 @@ TEST(ProxyExports, BooleansAreWhole32BitValues)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.value);
-        const size_t pushed = EventCount();
+        const LONG pushed = CHeldCallback::Calls();
         usePolling(c.value);
         ASSERT_TRUE(client.Send(R"({"eventId":2})"));
         std::string polled = "[]";
@@ -152,7 +129,7 @@ TEST(ProxyExports, BooleansAreWhole32BitValues)
                 char* text = poll();
                 polled = text ? text : "";
                 freeMalloc(text);
-                return polled != "[]" || EventCount() > pushed;
+                return polled != "[]" || CHeldCallback::Calls() > pushed;
             },
             5000));
         EXPECT_EQ(c.polled, polled != "[]") << polled;
@@ -167,15 +144,14 @@ TEST(ProxyExports, UnloadDuringABatchTickWaitsForNothing)
     CDeviceRegistry registry;
     registry.PublishKeyboard(0x8001, L"{K1}");
     ProxyDll dll;
-    dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&OnEvent);
+    dll.Export<BOOL (*)(void (*)(const char*))>("SetNodeFFIEvent")(&CHeldCallback::Callback);
     dll.Export<void (*)(DWORD)>("SetOperatingMode")(2);
     ASSERT_EQ(1, dll.Init());
-    ::ResetEvent(g_release.Get());
-    ::ResetEvent(g_entered.Get());
+    CHeldCallback::Hold();
     ProxyTest::CDeviceClient(AttachKeyboard(dll, 0x8001)).Send(R"({"eventId":2})");
     // A batch is in flight, held in the host's callback, when the host
     // unloads the library.
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(g_entered.Get(), 5000));
+    ASSERT_TRUE(CHeldCallback::WaitEntered(5000));
     EXPECT_EQ(1, dll.UnInit());
     HMODULE module = dll.Release();
     Common::CHandle unloaded(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -184,7 +160,7 @@ TEST(ProxyExports, UnloadDuringABatchTickWaitsForNothing)
         ::SetEvent(unloaded.Get());
     });
     const DWORD returned = ::WaitForSingleObject(unloaded.Get(), 5000);
-    ::SetEvent(g_release.Get());
+    CHeldCallback::Release();
     host.join();
     EXPECT_EQ(WAIT_OBJECT_0, returned);
 }

@@ -131,4 +131,40 @@ std::vector<std::string> DebugLogLines(const std::wstring& installPath, int hand
     return lines;
 }
 
+namespace
+{
+volatile LONG g_heldCalls = 0;
+Common::CHandle g_heldEntered(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+Common::CHandle g_heldRelease(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+} // namespace
+
+void CHeldCallback::Callback(const char*)
+{
+    ::InterlockedIncrement(&g_heldCalls);
+    ::SetEvent(g_heldEntered.Get());
+    ::WaitForSingleObject(g_heldRelease.Get(), 30000);
+}
+
+LONG CHeldCallback::Calls()
+{
+    return ::InterlockedCompareExchange(&g_heldCalls, 0, 0);
+}
+
+void CHeldCallback::Hold()
+{
+    ::ResetEvent(g_heldRelease.Get());
+    ::ResetEvent(g_heldEntered.Get());
+    ::InterlockedExchange(&g_heldCalls, 0);
+}
+
+void CHeldCallback::Release()
+{
+    ::SetEvent(g_heldRelease.Get());
+}
+
+bool CHeldCallback::WaitEntered(DWORD timeoutMs)
+{
+    return ::WaitForSingleObject(g_heldEntered.Get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
 } // namespace ProxyTest

@@ -39,6 +39,22 @@ private:
     static void OnEvent(const char* text);
 };
 
+// A host callback that can hold the thread delivering an event, as a host
+// whose callback waits for its own busy thread would. It counts the calls;
+// until Hold() every call returns at once.
+class CHeldCallback
+{
+public:
+    static void Callback(const char* text);
+    static LONG Calls();
+    // From now on each call waits until Release (up to 30 s); the count and
+    // the entered signal start again.
+    static void Hold();
+    static void Release();
+    // Waits until a call has entered since Hold.
+    static bool WaitEntered(DWORD timeoutMs);
+};
+
 // The device side of one data pipe.
 class CDeviceClient
 {

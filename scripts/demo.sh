@@ -155,6 +155,8 @@ step "15. Publishers put a device of every source into the registry"
 cp "$OUT/build-x86_64/bin/VxKaleoSDKProxy64.dll" "$INSTALL/bin/"
 echo "copied VxKaleoSDKProxy64.dll (64-bit) into $INSTALL_WIN\\bin"
 ctl devices unpublish broadcast --name Ambience >/dev/null 2>&1 || true
+# The keyboard of step 17 comes while the proxy runs, also on a second run.
+ctl devices unpublish hid --hardware 'VID_2F1A&PID_0084&MI_01' --instance '7&2A0F4D0&0&0001' >/dev/null 2>&1 || true
 ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_00' --instance '7&2A0F4C5&0&0000' \
   --container '{6F1D2C3B-0001-4000-8000-000000000001}'
 ctl devices publish usb --hardware 'VID_2F1A&PID_0090' --instance '5&1234ABCD&0&1' \
@@ -173,18 +175,21 @@ rm -f "$INSTALL/Logs/node.exe.log"
 NODE_PATH=$(winpath "$OUT/node/node_modules") "$WINRUN" "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/demo-devices.js")" \
   "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" 8 </dev/null >"$RUN/node.txt" 2>&1 &
 NODE_PID=$!
-for _ in $(seq 1 150); do grep -q 'Init returned' "$RUN/node.txt" 2>/dev/null && break; sleep 0.2; done
-tr -d '\r' <"$RUN/node.txt"
+# node.exe's output reaches its file only when it exits; the proxy's log
+# (UTF-16) tells at once when Init is done and the monitors watch.
+proxy_log() { iconv -f UTF-16LE -t UTF-8 "$INSTALL/Logs/node.exe.log" 2>/dev/null | tr -d '\r' || true; }
+for _ in $(seq 1 150); do proxy_log | grep -q 'Thread_MonitorHID | START' && break; sleep 0.2; done
+proxy_log | grep -E 'Init \| END|Thread_Monitor[A-Za-z]* \| START' || true
 
 step "17. A second keyboard is published while the proxy runs: its monitor adds it"
 ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_01' --instance '7&2A0F4D0&0&0001' \
   --container '{6F1D2C3B-0001-4000-8000-000000000001}'
-for _ in $(seq 1 20); do ctl log --file node.exe.log | grep -q '7&2A0F4D0' && break; sleep 0.3; done
-ctl log --file node.exe.log | grep -E 'Init \||Thread_Monitor|Changes in|AddDevice \| SUCCESS' || true
+for _ in $(seq 1 20); do proxy_log | grep -q 'AddDevice | SUCCESS.*7&2A0F4D0' && break; sleep 0.3; done
+proxy_log | sed -n '/Thread_MonitorHID | START/,$p' | grep -E 'Changes in|AddDevice \| SUCCESS' || true
 
 step "18. The host calls UnInit: every record removed, every monitor ended"
 wait "$NODE_PID" || true
-tr -d '\r' <"$RUN/node.txt" | grep UnInit || true
+tr -d '\r' <"$RUN/node.txt"
 ctl log --file node.exe.log | grep -E 'UnInit|Cleanup|\| END' || true
 
 step "19. What the proxy derived for each device (key = the host's device handle)"

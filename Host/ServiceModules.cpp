@@ -39,9 +39,9 @@ DWORD CServiceModuleFile::Load()
         return error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
     }
     HOST_REPORT(Common::LOG_INFO, L"[VxSvcHost] Loaded %s", m_path.c_str());
-    m_init = Resolve(m_module.Get(), "InitServiceModule");
-    m_event = Resolve(m_module.Get(), "OnServiceEvent");
-    m_uninit = Resolve(m_module.Get(), "UnInitServiceModule");
+    m_init = Resolve(m_module.Get(), ServiceHost::INIT_EXPORT);
+    m_event = Resolve(m_module.Get(), ServiceHost::EVENT_EXPORT);
+    m_uninit = Resolve(m_module.Get(), ServiceHost::UNINIT_EXPORT);
     if (m_init == nullptr || m_event == nullptr || m_uninit == nullptr)
     {
         HOST_REPORT(Common::LOG_ERROR,

@@ -8,13 +8,12 @@
 #include <vector>
 #include "Handles.h"
 #include "HostProtocol.h"
+#include "ServiceEntry.h"
 
 namespace Host
 {
 
-// InitServiceModule, OnServiceEvent and UnInitServiceModule: undecorated
-// __cdecl functions taking and returning a 32-bit integer.
-typedef int(__cdecl* PFN_SERVICE_ENTRY)(int);
+using ServiceHost::PFN_SERVICE_ENTRY;
 
 class CServiceModuleFile
 {

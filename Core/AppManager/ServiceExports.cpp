@@ -1,5 +1,6 @@
 // The three entry points the service host resolves by name.
 #include "AppManagerModule.h"
+#include "ServiceEntry.h"
 
 extern "C" __declspec(dllexport) int __cdecl InitServiceModule(int context)
 {

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "ConfigFiles.h"
 #include "DeviceInfo.h"
 
 namespace IoTList
@@ -14,7 +15,7 @@ namespace IoTList
 using CRecord = Common::IoT::_DEVICEINFOTYPE;
 using CRecordTable = std::unordered_map<int32_t, CRecord>;
 
-constexpr char CONFIG_KEY[] = "Qd0x7E4BWtr";
+constexpr const char* CONFIG_KEY = NetDevice::IOT_CONFIG_KEY;
 // A longer list is refused whole: each device costs a plug-in copy, and
 // a real network holds a few dozen.
 constexpr size_t MAX_LISTED_DEVICES = 1024;

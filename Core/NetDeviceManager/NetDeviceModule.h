@@ -12,18 +12,11 @@
 #include <windows.h>
 
 #include "LogWriter.h"
+#include "ServiceEntry.h"
 #include "ServiceModule.h"
 
 namespace NetDevice
 {
-
-enum : int
-{
-    SERVICE_EVENT_START = 1,
-    SERVICE_EVENT_STOP = 2,
-    SERVICE_EVENT_SHUTDOWN = 3,
-    SERVICE_EVENT_RESTART = 10,
-};
 
 template <typename TManager>
 class CNetDeviceModule
@@ -53,14 +46,14 @@ public:
         TManager& manager = module->Manager();
         switch (code)
         {
-        case SERVICE_EVENT_START:
+        case ServiceHost::SERVICE_EVENT_START:
             manager.Init();
             break;
-        case SERVICE_EVENT_STOP:
-        case SERVICE_EVENT_SHUTDOWN:
+        case ServiceHost::SERVICE_EVENT_STOP:
+        case ServiceHost::SERVICE_EVENT_SHUTDOWN:
             manager.UnInit();
             break;
-        case SERVICE_EVENT_RESTART:
+        case ServiceHost::SERVICE_EVENT_RESTART:
             manager.UnInit();
             manager.Init();
             break;

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "ConfigFiles.h"
 #include "DeviceInfo.h"
 
 namespace HueBridge
@@ -15,7 +16,7 @@ using CRecord = Common::SmartLighting::_DEVICEINFOTYPE;
 using CRecordTable = std::unordered_map<int32_t, CRecord>;
 
 constexpr int32_t HUE_BRIDGE_PID = 769;  // 0x0301
-constexpr char CONFIG_KEY[] = "Qd0x7E4BLmn0x0A2C";
+constexpr const char* CONFIG_KEY = NetDevice::SMARTLIGHTING_CONFIG_KEY;
 
 // Reads and unscrambles the file, logs it in pieces when debug is 1, and
 // stores the first bridge under key discovered.size(). Logs its lines as

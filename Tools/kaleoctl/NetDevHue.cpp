@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Console.h"
-#include "HueBridgeConfig.h"
+#include "ConfigFiles.h"
 #include "NetDev.h"
 #include "NetDevFiles.h"
 #include "PluginText.h"
@@ -128,7 +128,7 @@ int Hue(CArgs& args)
     // UTF-8, as the module reads it.
     std::string bytes = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
     if (!plain)
-        NetDevFiles::Scramble(bytes, HueBridge::CONFIG_KEY);
+        NetDevFiles::Scramble(bytes, NetDevice::SMARTLIGHTING_CONFIG_KEY);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);
     if (rc != ERROR_SUCCESS)
     {

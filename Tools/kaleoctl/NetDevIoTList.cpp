@@ -9,7 +9,7 @@
 
 #include "BoundedFile.h"
 #include "Console.h"
-#include "IoTDeviceList.h"
+#include "ConfigFiles.h"
 #include "JsonNesting.h"
 #include "NetDevFiles.h"
 
@@ -27,7 +27,7 @@ namespace NetDevIoT
 std::string EncodeList(const std::string& utf8Text, int32_t lengthField)
 {
     std::string text = utf8Text;
-    NetDevFiles::Scramble(text, IoTList::CONFIG_KEY);
+    NetDevFiles::Scramble(text, NetDevice::IOT_CONFIG_KEY);
     std::string bytes(kLengthFieldBytes, '\0');
     const uint32_t field = static_cast<uint32_t>(lengthField);
     for (size_t i = 0; i < kLengthFieldBytes; ++i)
@@ -59,7 +59,7 @@ int ReadList(const std::wstring& path, nlohmann::json& list)
         return 1;
     }
     std::string text(bytes.data() + kLengthFieldBytes, static_cast<size_t>(length));
-    NetDevFiles::Scramble(text, IoTList::CONFIG_KEY);
+    NetDevFiles::Scramble(text, NetDevice::IOT_CONFIG_KEY);
     if (text.empty())
         return 0;
     nlohmann::json parsed;

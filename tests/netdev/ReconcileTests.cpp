@@ -201,7 +201,7 @@ TEST_F(IoTRoad, IdentifiersThatLeaveBinOrNameAnAttachedCopyAreRefused)
     for (int i = 0; i < 4; ++i)
         file[i] = static_cast<char>(length >> (8 * i));
     for (size_t i = 0; i < list.size(); ++i)
-        file += static_cast<char>(list[i] ^ IoTList::CONFIG_KEY[i % (sizeof(IoTList::CONFIG_KEY) - 1)]);
+        file += static_cast<char>(list[i] ^ NetDevice::IOT_CONFIG_KEY[i % (sizeof(NetDevice::IOT_CONFIG_KEY) - 1)]);
     TestEnv::WriteFileBytes(IoTList(), file.data(), file.size());
     TestEnv::RegWriteString(NetDevice::IOT_SETTINGS_KEY, NetDevice::PATH_VALUE, IoTList());
 

@@ -9,16 +9,6 @@ namespace NetDevice
 namespace
 {
 
-constexpr size_t LENGTH_FIELD_BYTES = sizeof(int32_t);
-
-void Unscramble(const std::string& key, std::string& text) noexcept
-{
-    if (key.empty())
-        return;
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char>(text[i] ^ key[i % key.size()]);
-}
-
 // Reads `count` bytes at the file's position into text, which holds only
 // what the file really gave. Allocates `count` bytes: the caller has
 // checked it against the file's size and the cap.
@@ -31,16 +21,9 @@ DWORD ReadBytes(HANDLE file, size_t count, std::string& text)
     return rc;
 }
 
-int32_t LittleEndian32(const unsigned char (&bytes)[LENGTH_FIELD_BYTES]) noexcept
-{
-    const uint32_t value = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-                           (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
-    return static_cast<int32_t>(value);
-}
-
 } // namespace
 
-DWORD ReadScrambledFile(const std::string& key, const std::wstring& path, std::string& text) noexcept
+DWORD ReadScrambledFile(const char* key, const std::wstring& path, std::string& text) noexcept
 {
     text.clear();
     try
@@ -57,7 +40,7 @@ DWORD ReadScrambledFile(const std::string& key, const std::wstring& path, std::s
         const DWORD rc = ReadBytes(file.Get(), static_cast<size_t>(size), text);
         if (rc != ERROR_SUCCESS)
             return rc;
-        Unscramble(key, text);
+        Scramble(text, key);
         return ERROR_SUCCESS;
     }
     catch (const std::exception&)  // only the text's allocation can fail
@@ -67,7 +50,7 @@ DWORD ReadScrambledFile(const std::string& key, const std::wstring& path, std::s
     }
 }
 
-DWORD ReadLengthPrefixedScrambledFile(const std::string& key, const std::wstring& path, std::string& text,
+DWORD ReadLengthPrefixedScrambledFile(const char* key, const std::wstring& path, std::string& text,
                                       CLengthField& field) noexcept
 {
     text.clear();
@@ -86,14 +69,12 @@ DWORD ReadLengthPrefixedScrambledFile(const std::string& key, const std::wstring
         if (got < sizeof(lengthBytes))
             return ERROR_SUCCESS;  // no whole length field: nothing to read
 
-        field.declared = LittleEndian32(lengthBytes);
+        field.declared = DecodeLengthField(lengthBytes);
         // (A file that was shorter than the field when its size was taken
         // has grown since; nothing follows the field as far as this read goes.)
         field.following = size >= LENGTH_FIELD_BYTES ? size - LENGTH_FIELD_BYTES : 0;
-        // All three bounds before the allocation: the field is the other
-        // process's word, the file's size is the fact.
-        if (field.declared < 0 || static_cast<DWORD>(field.declared) > CONFIG_MAX_BYTES ||
-            static_cast<ULONGLONG>(field.declared) > field.following)
+        // All three bounds before the allocation.
+        if (!LengthFieldFits(field))
             return ERROR_BAD_LENGTH;
 
         const DWORD rc = ReadBytes(file.Get(), static_cast<size_t>(field.declared), text);
@@ -106,7 +87,7 @@ DWORD ReadLengthPrefixedScrambledFile(const std::string& key, const std::wstring
             text.clear();
             return ERROR_BAD_LENGTH;
         }
-        Unscramble(key, text);
+        Scramble(text, key);
         return ERROR_SUCCESS;
     }
     catch (const std::exception&)  // only the text's allocation can fail

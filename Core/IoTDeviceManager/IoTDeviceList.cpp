@@ -6,6 +6,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "ConfigNames.h"
 #include "ConfigReader.h"
 #include "LogWriter.h"
 #include "RecordText.h"
@@ -27,10 +28,10 @@ struct CTextMember
 };
 
 const CTextMember TEXT_MEMBERS[] = {
-    {"device_name", &CRecord::szDeviceName},
-    {"mac_address", &CRecord::szMacAddress},
-    {"ip_address", &CRecord::szIpAddress},
-    {"serial_number", &CRecord::szSerialNumber},
+    {NetDevice::IOT_DEVICE_NAME, &CRecord::szDeviceName},
+    {NetDevice::IOT_MAC_ADDRESS, &CRecord::szMacAddress},
+    {NetDevice::IOT_IP_ADDRESS, &CRecord::szIpAddress},
+    {NetDevice::IOT_SERIAL_NUMBER, &CRecord::szSerialNumber},
 };
 
 CRecord ZeroRecord() noexcept
@@ -65,11 +66,11 @@ CRecord ReadDevice(const json& element, size_t k)
     if (!element.is_object())
         return record;
     uint64_t bits = 0;
-    if (IntegerMember(element, "pid", bits))
+    if (IntegerMember(element, NetDevice::IOT_PID, bits))
         record.pid = Low32(bits);
-    if (IntegerMember(element, "eid", bits))
+    if (IntegerMember(element, NetDevice::IOT_EID, bits))
         record.eid = Low32(bits);
-    if (IntegerMember(element, "handle", bits))
+    if (IntegerMember(element, NetDevice::IOT_HANDLE, bits))
         record.handle = bits;
     for (const CTextMember& member : TEXT_MEMBERS)
     {

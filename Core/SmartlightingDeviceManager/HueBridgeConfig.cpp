@@ -9,6 +9,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "ConfigNames.h"
 #include "ConfigReader.h"
 #include "GroupInfo.h"
 #include "LogWriter.h"
@@ -52,31 +53,32 @@ unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
     const json* chosen = nullptr;
     for (const json& group : groups)
     {
-        if (NetDevice::TextEquals(StringMember(group, "Id"), selected))
+        if (NetDevice::TextEquals(StringMember(group, NetDevice::HUE_ID), selected))
             chosen = &group;
     }
     if (chosen == nullptr)
         return 0;
     // An array counts its elements, an object its members, a single value
     // one, and null nothing.
-    const auto lights = chosen->find("Lights");
+    const auto lights = chosen->find(NetDevice::HUE_LIGHTS);
     return lights == chosen->end() ? 0 : static_cast<unsigned>(lights->size());
 }
 
 DWORD StoreFirstBridge(const std::string& text, CRecordTable& discovered)
 {
     const json root = json::parse(text);
-    const json& bridge = root.at("Bridges").at(0);
+    const json& bridge = root.at(NetDevice::HUE_BRIDGES).at(0);
 
     CRecord record;
     std::memset(&record, 0, sizeof(record));
-    if (!CopyField(record.szId, StringMember(bridge, "Id"), "Id") ||
-        !CopyField(record.szName, StringMember(bridge, "Name"), "Name") ||
-        !CopyField(record.szIpAddress, StringMember(bridge, "IpAddress"), "IpAddress"))
+    using namespace NetDevice;
+    if (!CopyField(record.szId, StringMember(bridge, HUE_ID), HUE_ID) ||
+        !CopyField(record.szName, StringMember(bridge, HUE_NAME), HUE_NAME) ||
+        !CopyField(record.szIpAddress, StringMember(bridge, HUE_IP_ADDRESS), HUE_IP_ADDRESS))
         return NetDevice::CONFIG_UNUSABLE;
-    const std::string selected = bridge.at("SelectedGroup").get<std::string>();
+    const std::string selected = bridge.at(HUE_SELECTED_GROUP).get<std::string>();
 
-    const auto groups = bridge.find("Groups");
+    const auto groups = bridge.find(HUE_GROUPS);
     const unsigned lights =
         groups == bridge.end() ? 0 : SelectedGroupLights(*groups, TextCodec::Utf8ToWide(selected));
     if (!CopyField(record.szGroupInfo, MakeGroupInfo(lights, selected), "group information"))

@@ -1,4 +1,4 @@
-// kaleoctl netdev: scrambling and replacing writes.
+// kaleoctl netdev: replacing writes.
 #include "NetDevFiles.h"
 
 #include <algorithm>
@@ -45,14 +45,6 @@ DWORD MoveReplacing(const std::wstring& from, const std::wstring& to)
 
 namespace NetDevFiles
 {
-
-void Scramble(std::string& bytes, const std::string& key)
-{
-    if (key.empty())
-        return;
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>(bytes[i] ^ key[i % key.size()]);
-}
 
 std::wstring FullPath(const std::wstring& path)
 {

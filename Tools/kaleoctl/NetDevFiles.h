@@ -1,16 +1,12 @@
 #pragma once
-// The file side of kaleoctl netdev: the repeating-key XOR of the device
-// managers' configuration files and writes that a reader never sees half
+// The file side of kaleoctl netdev: writes that a reader never sees half
 // done. The files hold UTF-8, as the JSON library writes it and the
-// managers read it.
+// managers read it; their scramble is the contract's (Scramble.h).
 #include <windows.h>
 #include <string>
 
 namespace NetDevFiles
 {
-
-// Every byte XOR key[i mod key length]; an empty key leaves the bytes.
-void Scramble(std::string& bytes, const std::string& key);
 
 // The full path of a file name given on the command line; empty when it
 // cannot be formed.

@@ -8,9 +8,11 @@
 
 #include "Console.h"
 #include "ConfigFiles.h"
+#include "ConfigNames.h"
 #include "NetDev.h"
 #include "NetDevFiles.h"
 #include "PluginText.h"
+#include "Scramble.h"
 
 namespace
 {
@@ -73,8 +75,8 @@ std::string BridgeDocument(const CBridge& bridge)
     for (const CGroup& group : bridge.groups)
     {
         nlohmann::json entry = nlohmann::json::object();
-        entry["Id"] = group.id;
-        entry["Lights"] = group.lights;
+        entry[NetDevice::HUE_ID] = group.id;
+        entry[NetDevice::HUE_LIGHTS] = group.lights;
         groups[group.id] = entry;
     }
     std::string selected;
@@ -84,13 +86,13 @@ std::string BridgeDocument(const CBridge& bridge)
         selected = bridge.groups.front().id;
 
     nlohmann::json entry = nlohmann::json::object();
-    entry["Id"] = PluginText::WideToUtf8(bridge.id);
-    entry["Name"] = PluginText::WideToUtf8(bridge.name);
-    entry["IpAddress"] = PluginText::WideToUtf8(bridge.ip);
-    entry["SelectedGroup"] = selected;
-    entry["Groups"] = groups;
+    entry[NetDevice::HUE_ID] = PluginText::WideToUtf8(bridge.id);
+    entry[NetDevice::HUE_NAME] = PluginText::WideToUtf8(bridge.name);
+    entry[NetDevice::HUE_IP_ADDRESS] = PluginText::WideToUtf8(bridge.ip);
+    entry[NetDevice::HUE_SELECTED_GROUP] = selected;
+    entry[NetDevice::HUE_GROUPS] = groups;
     nlohmann::json root = nlohmann::json::object();
-    root["Bridges"] = nlohmann::json::array({entry});
+    root[NetDevice::HUE_BRIDGES] = nlohmann::json::array({entry});
     return root.dump();
 }
 
@@ -126,9 +128,8 @@ int Hue(CArgs& args)
     }
 
     // UTF-8, as the module reads it.
-    std::string bytes = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
-    if (!plain)
-        NetDevFiles::Scramble(bytes, NetDevice::SMARTLIGHTING_CONFIG_KEY);
+    const std::string text = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
+    const std::string bytes = plain ? text : NetDevice::MakeScrambledFile(text, NetDevice::SMARTLIGHTING_CONFIG_KEY);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);
     if (rc != ERROR_SUCCESS)
     {

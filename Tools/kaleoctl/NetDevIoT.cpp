@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "ConfigNames.h"
 #include "Console.h"
 #include "NetDev.h"
 #include "NetDevFiles.h"
@@ -14,15 +15,6 @@
 namespace
 {
 
-// The members the IoT module reads from a device object.
-constexpr char kPid[] = "pid";
-constexpr char kEid[] = "eid";
-constexpr char kHandle[] = "handle";
-constexpr char kName[] = "device_name";
-constexpr char kMac[] = "mac_address";
-constexpr char kIp[] = "ip_address";
-constexpr char kSerial[] = "serial_number";
-
 struct CTextOption
 {
     const wchar_t* option;
@@ -30,9 +22,9 @@ struct CTextOption
 };
 
 const CTextOption kTextOptions[] = {
-    {L"--name", kName},
-    {L"--ip", kIp},
-    {L"--serial", kSerial},
+    {L"--name", NetDevice::IOT_DEVICE_NAME},
+    {L"--ip", NetDevice::IOT_IP_ADDRESS},
+    {L"--serial", NetDevice::IOT_SERIAL_NUMBER},
 };
 
 struct CNumberOption
@@ -43,9 +35,9 @@ struct CNumberOption
 };
 
 const CNumberOption kNumberOptions[] = {
-    {L"--pid", kPid, 0xFFFFFFFFull},
-    {L"--eid", kEid, 0xFFFFFFFFull},
-    {L"--handle", kHandle, ~0ull},
+    {L"--pid", NetDevice::IOT_PID, 0xFFFFFFFFull},
+    {L"--eid", NetDevice::IOT_EID, 0xFFFFFFFFull},
+    {L"--handle", NetDevice::IOT_HANDLE, ~0ull},
 };
 
 // The members given on the command line, ready to be set on a device.
@@ -90,7 +82,7 @@ bool SameMac(const nlohmann::json& device, const std::wstring& mac)
 {
     if (!device.is_object())
         return false;
-    const auto it = device.find(kMac);
+    const auto it = device.find(NetDevice::IOT_MAC_ADDRESS);
     return it != device.end() && it->is_string() &&
            PluginText::EqualsNoCase(PluginText::Utf8ToWide(it->get<std::string>()), mac);
 }
@@ -99,15 +91,17 @@ bool SameMac(const nlohmann::json& device, const std::wstring& mac)
 // not given.
 nlohmann::json NewDevice(const CEdit& edit)
 {
-    nlohmann::json device = {{kPid, 0}, {kEid, 0}, {kHandle, 0}, {kName, ""}, {kIp, ""}, {kSerial, ""}};
-    device[kMac] = PluginText::WideToUtf8(edit.mac);
+    using namespace NetDevice;
+    nlohmann::json device = {{IOT_PID, 0},          {IOT_EID, 0},        {IOT_HANDLE, 0},
+                             {IOT_DEVICE_NAME, ""}, {IOT_IP_ADDRESS, ""}, {IOT_SERIAL_NUMBER, ""}};
+    device[IOT_MAC_ADDRESS] = PluginText::WideToUtf8(edit.mac);
     device.update(edit.members);
     return device;
 }
 
 int Add(nlohmann::json& list, const CEdit& edit)
 {
-    if (!edit.haveMac || !edit.members.contains(kPid))
+    if (!edit.haveMac || !edit.members.contains(NetDevice::IOT_PID))
     {
         Console::Err(L"netdev iot add: give --mac MAC and --pid N\n");
         return 2;

@@ -4,7 +4,6 @@
 #include "NetDevIoTList.h"
 
 #include <windows.h>
-#include <cstring>
 #include <vector>
 
 #include "BoundedFile.h"
@@ -12,13 +11,11 @@
 #include "ConfigFiles.h"
 #include "JsonNesting.h"
 #include "NetDevFiles.h"
+#include "Scramble.h"
 
 namespace
 {
-constexpr DWORD kMaxListBytes = 16u * 1024u * 1024u;
 constexpr int kMaxListDepth = 32;
-constexpr size_t kLengthFieldBytes = sizeof(int32_t);
-static_assert(kLengthFieldBytes == 4, "the length field is 4 bytes");
 } // namespace
 
 namespace NetDevIoT
@@ -26,20 +23,15 @@ namespace NetDevIoT
 
 std::string EncodeList(const std::string& utf8Text, int32_t lengthField)
 {
-    std::string text = utf8Text;
-    NetDevFiles::Scramble(text, NetDevice::IOT_CONFIG_KEY);
-    std::string bytes(kLengthFieldBytes, '\0');
-    const uint32_t field = static_cast<uint32_t>(lengthField);
-    for (size_t i = 0; i < kLengthFieldBytes; ++i)
-        bytes[i] = static_cast<char>((field >> (8 * i)) & 0xFF);
-    return bytes + text;
+    return NetDevice::EncodeLengthField(lengthField) +
+           NetDevice::MakeScrambledFile(utf8Text, NetDevice::IOT_CONFIG_KEY);
 }
 
 int ReadList(const std::wstring& path, nlohmann::json& list)
 {
     list = nlohmann::json::array();
     std::vector<char> bytes;
-    const DWORD rc = Common::ReadBoundedFile(path, kMaxListBytes, bytes);
+    const DWORD rc = Common::ReadBoundedFile(path, NetDevice::CONFIG_MAX_BYTES, bytes);
     // Missing or empty: no device listed yet.
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_INVALID_DATA)
         return 0;
@@ -48,18 +40,21 @@ int ReadList(const std::wstring& path, nlohmann::json& list)
         Console::Error(L"netdev iot: cannot read %s (%lu)\n", path.c_str(), rc);
         return 1;
     }
-    if (bytes.size() < kLengthFieldBytes)
-        return 0;
-    int32_t length = 0;
-    std::memcpy(&length, bytes.data(), kLengthFieldBytes);
-    if (length < 0 || static_cast<size_t>(length) > bytes.size() - kLengthFieldBytes)
+    std::string text;
+    NetDevice::CLengthField field;
+    const DWORD decoded = NetDevice::DecodeLengthPrefixedScrambledFile(bytes.data(), bytes.size(),
+                                                                       NetDevice::IOT_CONFIG_KEY, text, field);
+    if (decoded == ERROR_BAD_LENGTH)
     {
         Console::Error(L"netdev iot: %s has a length field of %ld for %lu bytes of text\n", path.c_str(),
-                       static_cast<long>(length), static_cast<unsigned long>(bytes.size() - kLengthFieldBytes));
+                       static_cast<long>(field.declared), static_cast<unsigned long>(field.following));
         return 1;
     }
-    std::string text(bytes.data() + kLengthFieldBytes, static_cast<size_t>(length));
-    NetDevFiles::Scramble(text, NetDevice::IOT_CONFIG_KEY);
+    if (decoded != ERROR_SUCCESS)
+    {
+        Console::Error(L"netdev iot: cannot read %s (%lu)\n", path.c_str(), decoded);
+        return 1;
+    }
     if (text.empty())
         return 0;
     nlohmann::json parsed;

@@ -11,6 +11,7 @@
 #include "HueBridgeConfig.h"
 #include "IoTDeviceList.h"
 #include "LogWriter.h"
+#include "Scramble.h"
 #include "TestEnv.h"
 
 using TestEnv::Narrow;
@@ -21,21 +22,9 @@ namespace
 const wchar_t HUE[] = L"CSmartlightingDeviceManager::GetDevicesInfo";
 const wchar_t IOT[] = L"CIoTDeviceManager::GetDevicesInfo";
 
-std::string Scramble(std::string text, const char* key)
-{
-    const size_t keyLength = std::strlen(key);
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char>(text[i] ^ key[i % keyLength]);
-    return text;
-}
-
-std::string LengthField(int32_t length)
-{
-    std::string field(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        field[i] = static_cast<char>((static_cast<uint32_t>(length) >> (8 * i)) & 0xFF);
-    return field;
-}
+using NetDevice::EncodeLengthField;
+using NetDevice::MakeLengthPrefixedScrambledFile;
+using NetDevice::MakeScrambledFile;
 
 // A bridge with the members every case needs, and `more` inside it.
 std::string Bridge(const std::string& id, const std::string& more)
@@ -57,13 +46,13 @@ protected:
 
     DWORD ReadHue(const std::string& text, DWORD debug = 0)
     {
-        Write(Scramble(text, HueBridge::CONFIG_KEY));
+        Write(MakeScrambledFile(text, HueBridge::CONFIG_KEY));
         return HueBridge::ReadBridgeConfiguration(File(), debug, m_bridges);
     }
 
     DWORD ReadIoT(const std::string& text)
     {
-        Write(LengthField(static_cast<int32_t>(text.size())) + Scramble(text, IoTList::CONFIG_KEY));
+        Write(MakeLengthPrefixedScrambledFile(text, IoTList::CONFIG_KEY));
         return IoTList::ReadDeviceList(File(), m_devices);
     }
 
@@ -182,7 +171,7 @@ TEST_F(ReaderTest, HueFailureLines)
 {
     const std::string sel7 = ",\"SelectedGroup\":\"7\"";
     const std::wstring error = L"ERROR " + std::wstring(HUE) + L" | ";
-    const auto scrambled = [](const std::string& text) { return Scramble(text, HueBridge::CONFIG_KEY); };
+    const auto scrambled = [](const std::string& text) { return MakeScrambledFile(text, HueBridge::CONFIG_KEY); };
     struct
     {
         const char* what;
@@ -279,7 +268,7 @@ TEST_F(ReaderTest, IoTDeviceRecords)
 TEST_F(ReaderTest, IoTListShapesAndLengthFields)
 {
     const std::string list = "[{\"pid\":1}]";
-    const std::string scrambled = Scramble(list, IoTList::CONFIG_KEY);
+    const std::string scrambled = MakeScrambledFile(list, IoTList::CONFIG_KEY);
     const int32_t n = static_cast<int32_t>(list.size());
     struct
     {
@@ -288,15 +277,15 @@ TEST_F(ReaderTest, IoTListShapesAndLengthFields)
         DWORD result;
         size_t stored;  // besides the entry the table held before
     } const cases[] = {
-        {"trailing bytes ignored", LengthField(n) + scrambled + "garbage", 0, 1},
-        {"empty array", LengthField(2) + Scramble("[]", IoTList::CONFIG_KEY), 0, 0},
-        {"null root", LengthField(4) + Scramble("null", IoTList::CONFIG_KEY), 0, 0},
-        {"root an object", LengthField(8) + Scramble("{\"a\":[]}", IoTList::CONFIG_KEY), 5930, 0},
-        {"length 0 with text after it", LengthField(0) + scrambled, 13, 0},
+        {"trailing bytes ignored", EncodeLengthField(n) + scrambled + "garbage", 0, 1},
+        {"empty array", EncodeLengthField(2) + MakeScrambledFile("[]", IoTList::CONFIG_KEY), 0, 0},
+        {"null root", EncodeLengthField(4) + MakeScrambledFile("null", IoTList::CONFIG_KEY), 0, 0},
+        {"root an object", EncodeLengthField(8) + MakeScrambledFile("{\"a\":[]}", IoTList::CONFIG_KEY), 5930, 0},
+        {"length 0 with text after it", EncodeLengthField(0) + scrambled, 13, 0},
         {"shorter than the length field", std::string("\x05\x00", 2), 13, 0},
-        {"negative length", LengthField(-1) + scrambled, 5930, 0},
-        {"length beyond the file", LengthField(n + 1) + scrambled, 5930, 0},
-        {"huge length", LengthField(0x7FFFFFFF) + scrambled, 5930, 0},
+        {"negative length", EncodeLengthField(-1) + scrambled, 5930, 0},
+        {"length beyond the file", EncodeLengthField(n + 1) + scrambled, 5930, 0},
+        {"huge length", EncodeLengthField(0x7FFFFFFF) + scrambled, 5930, 0},
     };
     for (const auto& c : cases)
     {

@@ -6,6 +6,7 @@
 
 #include "IoTDeviceList.h"
 #include "NetDeviceNames.h"
+#include "Scramble.h"
 
 namespace NetDevTest
 {
@@ -196,12 +197,7 @@ TEST_F(IoTRoad, IdentifiersThatLeaveBinOrNameAnAttachedCopyAreRefused)
     const std::string list = R"([{"pid":1025,"mac_address":"..\\..\\evil"},)"
                              R"({"pid":1025,"mac_address":"aa:bb:cc:dd:ee:07"},)"
                              R"({"pid":1025,"mac_address":"AA-BB-CC-DD-EE-07"}])";
-    std::string file(4, '\0');
-    const uint32_t length = static_cast<uint32_t>(list.size());
-    for (int i = 0; i < 4; ++i)
-        file[i] = static_cast<char>(length >> (8 * i));
-    for (size_t i = 0; i < list.size(); ++i)
-        file += static_cast<char>(list[i] ^ NetDevice::IOT_CONFIG_KEY[i % (sizeof(NetDevice::IOT_CONFIG_KEY) - 1)]);
+    const std::string file = NetDevice::MakeLengthPrefixedScrambledFile(list, NetDevice::IOT_CONFIG_KEY);
     TestEnv::WriteFileBytes(IoTList(), file.data(), file.size());
     TestEnv::RegWriteString(NetDevice::IOT_SETTINGS_KEY, NetDevice::PATH_VALUE, IoTList());
 

@@ -38,6 +38,7 @@
 #include "RegisterData.h"
 #include "Registry.h"
 #include "RequestChannel.h"
+#include "ServiceEntry.h"
 #include "SharedSection.h"
 #include "BenchSupport.h"
 
@@ -352,20 +353,18 @@ bool ParseCount(int argc, char** argv, const char* name, unsigned& value)
 class CModule
 {
 public:
-    using ServiceCall = int(__cdecl*)(int);
+    using ServiceCall = ServiceHost::PFN_SERVICE_ENTRY;
     explicit CModule(const std::wstring& path) : m_module(::LoadLibraryW(path.c_str()))
     {
         if (!m_module)
             return;
-        m_init = reinterpret_cast<ServiceCall>(reinterpret_cast<void*>(::GetProcAddress(m_module, "InitServiceModule")));
-        m_uninit = reinterpret_cast<ServiceCall>(reinterpret_cast<void*>(::GetProcAddress(m_module, "UnInitServiceModule")));
+        m_init = Resolve(ServiceHost::INIT_EXPORT);
+        m_uninit = Resolve(ServiceHost::UNINIT_EXPORT);
     }
     ~CModule()
     {
         if (m_started)
             m_uninit(0);
-        if (m_module)
-            ::FreeLibrary(m_module);
     }
     CModule(const CModule&) = delete;
     CModule& operator=(const CModule&) = delete;
@@ -376,7 +375,12 @@ public:
     }
 
 private:
-    HMODULE m_module;
+    ServiceCall Resolve(const char* name) const
+    {
+        return reinterpret_cast<ServiceCall>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), name)));
+    }
+
+    Common::CModule m_module;
     ServiceCall m_init = nullptr;
     ServiceCall m_uninit = nullptr;
     bool m_started = false;

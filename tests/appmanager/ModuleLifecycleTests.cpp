@@ -6,6 +6,7 @@
 #include "AppData.h"
 #include "AppManager.h"
 #include "Registry.h"
+#include "ServiceEntry.h"
 #include "TestEnv.h"
 
 using namespace TestEnv;
@@ -54,18 +55,23 @@ public:
         m_module.Reset(::LoadLibraryW((BinDir() + L"\\VxAppManager.dll").c_str()));
         if (!m_module)
             return;
-        Init = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "InitServiceModule")));
-        Event = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "OnServiceEvent")));
-        UnInit = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), "UnInitServiceModule")));
+        Init = Resolve(ServiceHost::INIT_EXPORT);
+        Event = Resolve(ServiceHost::EVENT_EXPORT);
+        UnInit = Resolve(ServiceHost::UNINIT_EXPORT);
     }
     bool Loaded() const { return m_module && Init && Event && UnInit; }
 
-    using Fn = int(__cdecl*)(int);
+    using Fn = ServiceHost::PFN_SERVICE_ENTRY;
     Fn Init = nullptr;
     Fn Event = nullptr;
     Fn UnInit = nullptr;
 
 private:
+    Fn Resolve(const char* name) const
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), name)));
+    }
+
     Common::CModule m_module;
 };
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "Handles.h"
+#include "ServiceEntry.h"  // declares the three exports: a drifting signature fails here
 
 namespace
 {

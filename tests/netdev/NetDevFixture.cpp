@@ -33,9 +33,9 @@ std::string CJournalLine::Field(const std::string& key) const
     const auto resolve = [&](const char* name) {
         return reinterpret_cast<PFN_ENTRY>(reinterpret_cast<void*>(::GetProcAddress(m_module.Get(), name)));
     };
-    m_init = resolve("InitServiceModule");
-    m_event = resolve("OnServiceEvent");
-    m_uninit = resolve("UnInitServiceModule");
+    m_init = resolve(ServiceHost::INIT_EXPORT);
+    m_event = resolve(ServiceHost::EVENT_EXPORT);
+    m_uninit = resolve(ServiceHost::UNINIT_EXPORT);
     if (!m_init || !m_event || !m_uninit)
         return ::testing::AssertionFailure() << "an export is missing";
     return ::testing::AssertionSuccess();

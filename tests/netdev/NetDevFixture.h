@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "ServiceEntry.h"
 #include "TestEnv.h"
 
 namespace NetDevTest
@@ -36,7 +37,7 @@ public:
     bool IsLoaded() const { return m_module.IsValid(); }
 
 private:
-    typedef int(__cdecl* PFN_ENTRY)(int);
+    using PFN_ENTRY = ServiceHost::PFN_SERVICE_ENTRY;
     Common::CModule m_module;
     PFN_ENTRY m_init = nullptr;
     PFN_ENTRY m_event = nullptr;

@@ -90,26 +90,8 @@ static_assert(Detail::KeyHasNoZero(), "key table without zero bytes");
 // Scrambles (or unscrambles) the ranges of one record of `size` bytes in
 // place with the key of `tickCount`. Words beyond the record are skipped,
 // so no layout can make it touch memory outside the record.
-inline void ScrambleRecord(void* record, size_t size, const CByteRange* ranges, size_t rangeCount,
-                           uint64_t tickCount) noexcept
-{
-    if (!record || !ranges)
-        return;
-    uint8_t* bytes = static_cast<uint8_t*>(record);
-    const uint32_t mask = KeyMask(tickCount);
-    for (size_t i = 0; i < rangeCount; ++i)
-    {
-        const size_t first = ranges[i].first;
-        const size_t end = static_cast<size_t>(ranges[i].last) + 1;
-        for (size_t offset = first; offset + 4 <= end && offset + 4 <= size; offset += 4)
-        {
-            uint32_t word;
-            std::memcpy(&word, bytes + offset, sizeof(word));
-            word ^= mask;
-            std::memcpy(bytes + offset, &word, sizeof(word));
-        }
-    }
-}
+void ScrambleRecord(void* record, size_t size, const CByteRange* ranges, size_t rangeCount,
+                    uint64_t tickCount) noexcept;
 
 // The record's tick count: its last 8 bytes.
 inline uint64_t RecordTickCount(const void* record, size_t size) noexcept

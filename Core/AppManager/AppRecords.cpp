@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <exception>
 #include <mutex>
+#include <vector>
 
 #include "AppInfoFile.h"
 #include "LogWriter.h"
@@ -102,6 +103,14 @@ bool ParseExecutable(const std::wstring& path, CExecutable& exe)
     return false;
 }
 
+// The six "lStatus" lines are matched by other tooling: their text stays,
+// and the DEBUG line after each names the call that failed.
+void LogStatus(LONG rc, const wchar_t* call, const wchar_t* what)
+{
+    KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
+    KLOG(LOG_DEBUG, L"[CAppManager] %s(%s) failed", call, what);
+}
+
 DWORD OpenRecord(const CExecutable& exe, CRegKey& key)
 {
     return static_cast<DWORD>(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, PriorityList::AppKeyPath(exe.strName).c_str(), 0,
@@ -124,14 +133,110 @@ void SetString(HKEY key, const wchar_t* name, const std::wstring& text)
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     const LONG rc = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
     if (rc != ERROR_SUCCESS)
-        KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
+        LogStatus(rc, L"RegSetValueExW", name);
 }
 
 void SetDword(HKEY key, const wchar_t* name, DWORD value)
 {
     const LONG rc = ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
     if (rc != ERROR_SUCCESS)
-        KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
+        LogStatus(rc, L"RegSetValueExW", name);
+}
+
+// An existing "Contact" brought under the contact rule.
+void RewriteStoredContact(HKEY key)
+{
+    std::wstring contact;
+    if (ReadStringValue(key, kContact, contact) != ERROR_SUCCESS)
+        return;
+    const std::wstring rewritten = ApplyContactRule(contact);
+    if (rewritten != contact)
+        SetString(key, kContact, rewritten);
+}
+
+// What one writer puts into a record, gathered before the key is touched
+// and written in this order.
+class CRecordValues
+{
+public:
+    void Text(const wchar_t* name, std::wstring text) { m_values.push_back({name, REG_SZ, std::move(text), 0}); }
+    void Number(const wchar_t* name, DWORD value) { m_values.push_back({name, REG_DWORD, std::wstring(), value}); }
+    // After the values: an existing "Contact" brought under the contact rule.
+    void RewriteContact() { m_rewriteContact = true; }
+
+    void WriteTo(HKEY key) const
+    {
+        for (const CValue& value : m_values)
+        {
+            if (value.type == REG_SZ)
+                SetString(key, value.name, value.text);
+            else
+                SetDword(key, value.name, value.number);
+        }
+        if (m_rewriteContact)
+            RewriteStoredContact(key);
+    }
+
+private:
+    struct CValue
+    {
+        const wchar_t* name;
+        DWORD type;
+        std::wstring text;
+        DWORD number;
+    };
+    std::vector<CValue> m_values;
+    bool m_rewriteContact = false;
+};
+
+enum class ERecordWrite
+{
+    Update,  // an existing record only
+    Create,  // created when missing, with "Enable" = 1
+};
+
+// The one path of every writer. An update of a missing record returns
+// ERROR_FILE_NOT_FOUND unlogged: the caller creates it instead.
+DWORD WriteRecord(const CExecutable& exe, ERecordWrite mode, const CRecordValues& values)
+{
+    CRegKey key;
+    bool created = false;
+    const bool create = mode == ERecordWrite::Create;
+    const DWORD rc = create ? CreateRecord(exe, key, created) : OpenRecord(exe, key);
+    if (rc == ERROR_FILE_NOT_FOUND && !create)
+        return rc;
+    if (rc != ERROR_SUCCESS)
+    {
+        LogStatus(static_cast<LONG>(rc), create ? L"RegCreateKeyExW" : L"RegOpenKeyExW", exe.strName.c_str());
+        return rc;
+    }
+    if (created)
+        SetDword(key.Get(), kEnable, 1);
+    values.WriteTo(key.Get());
+    return ERROR_SUCCESS;
+}
+
+_APPINFOBLOCK CopyInfoBlock(const void* appInfo)
+{
+    _APPINFOBLOCK info;
+    std::memcpy(&info, appInfo, sizeof(info));
+    return info;
+}
+
+// A registration block's values. An update brings the contact under the
+// contact rule; a new record takes it as the block gives it.
+CRecordValues BlockValues(const CExecutable& exe, const _APPINFOBLOCK& info, ERecordWrite mode)
+{
+    CRecordValues values;
+    values.Text(kPath, exe.strPath);
+    values.Text(kTitle, BlockText(info.szTitle));
+    values.Text(kDescription, BlockText(info.szDescription));
+    values.Text(kAuthor, BlockText(info.szAuthor));
+    const std::wstring contact = BlockText(info.szContact);
+    values.Text(kContact, mode == ERecordWrite::Update ? ApplyContactRule(contact) : contact);
+    values.Number(kDevicesSupported, StoredDevices(info.dwDevices));
+    values.Number(kCategory, StoredCategory(info.dwCategory));
+    return values;
 }
 
 // Reads the executable's information file; a path without folder has none.
@@ -146,43 +251,51 @@ DWORD LoadInfoFile(const CExecutable& exe, CAppInfoContent& content)
 }
 
 // What the file declares; values of absent elements are left as they are.
-void WriteFileContent(HKEY key, const CAppInfoContent& content)
+void AddFileContent(CRecordValues& values, const CAppInfoContent& content)
 {
     if (!content.hasApplication)
         return;
     if (content.hasTitle)
-        SetString(key, kTitle, content.title);
+        values.Text(kTitle, content.title);
     if (content.hasDescription)
-        SetString(key, kDescription, content.description);
+        values.Text(kDescription, content.description);
     if (content.hasAuthor)
     {
-        SetString(key, kAuthor, content.author);
-        SetString(key, kContact, ApplyContactRule(content.contact));
+        values.Text(kAuthor, content.author);
+        values.Text(kContact, ApplyContactRule(content.contact));
     }
     if (content.hasDevices)
-        SetDword(key, kDevicesSupported, content.devices);
-    SetDword(key, kCategory, content.category);
+        values.Number(kDevicesSupported, content.devices);
+    values.Number(kCategory, content.category);
 }
 
-void WriteDefaults(HKEY key, const CExecutable& exe)
+void AddDefaults(CRecordValues& values, const CExecutable& exe)
 {
-    SetString(key, kTitle, exe.strName);
-    SetString(key, kDescription, std::wstring());
-    SetString(key, kAuthor, DEFAULT_AUTHOR);
-    SetString(key, kContact, DEFAULT_CONTACT);
-    SetDword(key, kDevicesSupported, DEVICES_ALL);
-    SetDword(key, kCategory, CATEGORY_APPLICATION);
+    values.Text(kTitle, exe.strName);
+    values.Text(kDescription, std::wstring());
+    values.Text(kAuthor, DEFAULT_AUTHOR);
+    values.Text(kContact, DEFAULT_CONTACT);
+    values.Number(kDevicesSupported, DEVICES_ALL);
+    values.Number(kCategory, CATEGORY_APPLICATION);
 }
 
-// An existing "Contact" brought under the contact rule.
-void RewriteStoredContact(HKEY key)
+// The information file's values. Without a file a new record gets the
+// defaults, an existing one all devices and its contact under the rule; a
+// file that cannot be used changes nothing but the path.
+CRecordValues FileValues(const CExecutable& exe, DWORD fileResult, const CAppInfoContent& content, ERecordWrite mode)
 {
-    std::wstring contact;
-    if (ReadStringValue(key, kContact, contact) != ERROR_SUCCESS)
-        return;
-    const std::wstring rewritten = ApplyContactRule(contact);
-    if (rewritten != contact)
-        SetString(key, kContact, rewritten);
+    CRecordValues values;
+    values.Text(kPath, exe.strPath);
+    if (fileResult == ERROR_SUCCESS)
+        AddFileContent(values, content);
+    else if (fileResult == ERROR_FILE_NOT_FOUND && mode == ERecordWrite::Create)
+        AddDefaults(values, exe);
+    else if (fileResult == ERROR_FILE_NOT_FOUND)
+    {
+        values.Number(kDevicesSupported, DEVICES_ALL);
+        values.RewriteContact();
+    }
+    return values;
 }
 
 } // namespace
@@ -209,26 +322,13 @@ void CAppManager::StoreBlockInfo(const _REGISTERDATATYPE& data, const std::wstri
         if (!ParseExecutable(fullPath, exe))
             return;
 
-        CRegKey key;
-        const DWORD rc = OpenRecord(exe, key);
+        const BYTE* appInfo = reinterpret_cast<const BYTE*>(&data) + REGISTER_APPINFO_OFFSET;
+        const DWORD rc =
+            WriteRecord(exe, ERecordWrite::Update, BlockValues(exe, CopyInfoBlock(appInfo), ERecordWrite::Update));
         if (rc == ERROR_FILE_NOT_FOUND)
-        {
-            WriteAppRecord(reinterpret_cast<const BYTE*>(&data) + REGISTER_APPINFO_OFFSET, exe.strPath);
-            return;
-        }
-        if (rc != ERROR_SUCCESS)
-        {
-            KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
-            return;
-        }
-        SetString(key.Get(), kPath, exe.strPath);
-        SetString(key.Get(), kTitle, BlockText(data.szTitle));
-        SetString(key.Get(), kDescription, BlockText(data.szDescription));
-        SetString(key.Get(), kAuthor, BlockText(data.szAuthor));
-        SetString(key.Get(), kContact, ApplyContactRule(BlockText(data.szContact)));
-        SetDword(key.Get(), kDevicesSupported, StoredDevices(data.dwDevices));
-        SetDword(key.Get(), kCategory, StoredCategory(data.dwCategory));
-        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s updated from its registration", exe.strName.c_str());
+            WriteAppRecord(appInfo, exe.strPath);
+        else if (rc == ERROR_SUCCESS)
+            KLOG(LOG_DEBUG, L"[CAppManager] Record of %s updated from its registration", exe.strName.c_str());
     }
     catch (const std::exception&)
     {
@@ -242,31 +342,14 @@ void CAppManager::WriteAppRecord(const void* appInfo, std::wstring fullPath)
     {
         if (!appInfo)
             return;
-        _APPINFOBLOCK info;
-        std::memcpy(&info, appInfo, sizeof(info));
+        const _APPINFOBLOCK info = CopyInfoBlock(appInfo);
 
         std::lock_guard<CRecursiveLock> guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
-        CRegKey key;
-        bool created = false;
-        const DWORD rc = CreateRecord(exe, key, created);
-        if (rc != ERROR_SUCCESS)
-        {
-            KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
-            return;
-        }
-        if (created)
-            SetDword(key.Get(), kEnable, 1);
-        SetString(key.Get(), kPath, exe.strPath);
-        SetString(key.Get(), kTitle, BlockText(info.szTitle));
-        SetString(key.Get(), kDescription, BlockText(info.szDescription));
-        SetString(key.Get(), kAuthor, BlockText(info.szAuthor));
-        SetString(key.Get(), kContact, BlockText(info.szContact));
-        SetDword(key.Get(), kDevicesSupported, StoredDevices(info.dwDevices));
-        SetDword(key.Get(), kCategory, StoredCategory(info.dwCategory));
-        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written from its registration", exe.strName.c_str());
+        if (WriteRecord(exe, ERecordWrite::Create, BlockValues(exe, info, ERecordWrite::Create)) == ERROR_SUCCESS)
+            KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written from its registration", exe.strName.c_str());
     }
     catch (const std::exception&)
     {
@@ -309,26 +392,10 @@ void CAppManager::StoreAppInfo(DWORD processId, const std::wstring& fullPath, co
         if (!ParseExecutable(fullPath, exe))
             return;
 
-        CRegKey key;
-        const DWORD rc = OpenRecord(exe, key);
+        const DWORD rc = WriteRecord(exe, ERecordWrite::Update,
+                                     FileValues(exe, info.dwResult, info.content, ERecordWrite::Update));
         if (rc == ERROR_FILE_NOT_FOUND)
-        {
             CreateAppRecord(processId, exe.strPath, info);
-            return;
-        }
-        if (rc != ERROR_SUCCESS)
-        {
-            KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
-            return;
-        }
-        SetString(key.Get(), kPath, exe.strPath);
-        if (info.dwResult == ERROR_SUCCESS)
-            WriteFileContent(key.Get(), info.content);
-        else if (info.dwResult == ERROR_FILE_NOT_FOUND)
-        {
-            SetDword(key.Get(), kDevicesSupported, DEVICES_ALL);
-            RewriteStoredContact(key.Get());
-        }
     }
     catch (const std::exception&)
     {
@@ -349,22 +416,9 @@ void CAppManager::CreateAppRecord(DWORD processId, const std::wstring& fullPath,
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
-        CRegKey key;
-        bool created = false;
-        const DWORD rc = CreateRecord(exe, key, created);
-        if (rc != ERROR_SUCCESS)
-        {
-            KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);
-            return;
-        }
-        if (created)
-            SetDword(key.Get(), kEnable, 1);
-        SetString(key.Get(), kPath, exe.strPath);
-        if (info.dwResult == ERROR_SUCCESS)
-            WriteFileContent(key.Get(), info.content);
-        else if (info.dwResult == ERROR_FILE_NOT_FOUND)
-            WriteDefaults(key.Get(), exe);
-        KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written (%d)", exe.strName.c_str(), info.dwResult);
+        const CRecordValues values = FileValues(exe, info.dwResult, info.content, ERecordWrite::Create);
+        if (WriteRecord(exe, ERecordWrite::Create, values) == ERROR_SUCCESS)
+            KLOG(LOG_DEBUG, L"[CAppManager] Record of %s written (%d)", exe.strName.c_str(), info.dwResult);
     }
     catch (const std::exception&)
     {

@@ -103,8 +103,8 @@ bool ParseExecutable(const std::wstring& path, CExecutable& exe)
     return false;
 }
 
-// The six "lStatus" lines are matched by other tooling: their text stays,
-// and the DEBUG line after each names the call that failed.
+// Other tooling matches the "lStatus" line of a failed registry call: its
+// text stays, and the DEBUG line after it names the call.
 void LogStatus(LONG rc, const wchar_t* call, const wchar_t* what)
 {
     KLOG(LOG_ERROR, L"[CAppManager] lStatus = %ld", rc);

@@ -34,11 +34,11 @@ TEST_F(Frame, ServiceEventsStartAndStopTheManagerWithTheirResults)
         int code;
         const wchar_t* line;
     } const steps[] = {
-        {1, L"CSmartlightingDeviceManager::Init | END | Result = 1247"},
-        {2, L"CSmartlightingDeviceManager::UnInit | END | Result = 4319"},
-        {3, L"CSmartlightingDeviceManager::UnInit | END | Result = 1168"},
+        {ServiceHost::SERVICE_EVENT_START, L"CSmartlightingDeviceManager::Init | END | Result = 1247"},
+        {ServiceHost::SERVICE_EVENT_STOP, L"CSmartlightingDeviceManager::UnInit | END | Result = 4319"},
+        {ServiceHost::SERVICE_EVENT_SHUTDOWN, L"CSmartlightingDeviceManager::UnInit | END | Result = 1168"},
         {7, nullptr},
-        {1, L"CSmartlightingDeviceManager::Init | END | Result = 0"},
+        {ServiceHost::SERVICE_EVENT_START, L"CSmartlightingDeviceManager::Init | END | Result = 0"},
     };
     for (const auto& step : steps)
     {
@@ -50,7 +50,7 @@ TEST_F(Frame, ServiceEventsStartAndStopTheManagerWithTheirResults)
         }
     }
     EXPECT_EQ(0, m_module.UnInit());
-    EXPECT_EQ(0, m_module.Event(1)) << "events after the stop find no manager";
+    EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_START)) << "events after the stop find no manager";
     EXPECT_EQ(2u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 0"));
 }
 
@@ -99,7 +99,7 @@ TEST_F(Frame, TheDebugSwitchIsReadAtStart)
             TestEnv::RegWriteDword(key, NetDevice::DEBUG_VALUE, static_cast<DWORD>(step.debug));
         if (step.restart)
         {
-            EXPECT_EQ(0, m_module.Event(10));
+            EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_RESTART));
         }
         ASSERT_TRUE(Load(L"hue")) << n;
         EXPECT_EQ(step.dumps, CountInLog(L"CSmartlightingDeviceManager::GetDevicesInfo | {\"Bridges\"")) << n;
@@ -125,7 +125,7 @@ TEST_F(Frame, AStopWinsOverACommandEventSetAgainDuringEveryCommand)
         }
     });
     EXPECT_TRUE(WaitForLogCount(L"CSmartlightingDeviceManager::UpdateDevices | END", 4));
-    EXPECT_EQ(0, m_module.Event(2));
+    EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_STOP));
     signalling = false;
     signaller.join();
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::DoPhilipsHue thread shutting down."));
@@ -150,12 +150,12 @@ TEST_F(Frame, AStopDuringAHungInitReturnsAndTheWorkerDetachesTheDeviceLater)
         ASSERT_TRUE(WaitForLogCount(L"CSmartlightingDeviceManager::AddDevice | START", unload ? 2 : 1));
 
         const size_t parked = CountInLog(L"the worker is still busy after 1000 ms");
-        EXPECT_EQ(0, unload ? m_module.UnInit() : m_module.Event(2));
+        EXPECT_EQ(0, unload ? m_module.UnInit() : m_module.Event(ServiceHost::SERVICE_EVENT_STOP));
         EXPECT_TRUE(Journal().empty()) << "the stop waited for Init";
         EXPECT_EQ(parked + 1, CountInLog(L"the worker is still busy after 1000 ms"));
         // A start while the worker is busy is refused, also by a new
         // InitServiceModule.
-        EXPECT_EQ(0, unload ? m_module.Init() : m_module.Event(1));
+        EXPECT_EQ(0, unload ? m_module.Init() : m_module.Event(ServiceHost::SERVICE_EVENT_START));
         EXPECT_EQ(unload ? 2u : 1u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 170"));
         if (unload)
         {
@@ -173,7 +173,7 @@ TEST_F(Frame, AStopDuringAHungInitReturnsAndTheWorkerDetachesTheDeviceLater)
         EXPECT_TRUE(Copies().empty());
         if (!unload)
         {
-            EXPECT_EQ(0, m_module.Event(1));
+            EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_START));
             EXPECT_EQ(2u, CountInLog(L"CSmartlightingDeviceManager::Init | END | Result = 0"));
             EXPECT_EQ(0, m_module.UnInit());
             m_module.Unload();

@@ -78,7 +78,7 @@ TEST_F(PluginAttach, ACopyLockedAtDetachIsNeverCalledAgainAndIsDeletedOnceFree)
     EXPECT_EQ(1u, CountInLog(L"CSmartlightingDeviceManager::RemoveDevice | END"));
     EXPECT_EQ(1u, CountCalls(Journal(), "UnInit", "Hue")) << "the unloaded copy was called again";
 
-    EXPECT_EQ(0, m_module.Event(10));
+    EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_RESTART));
     EXPECT_EQ(2u, CountInLog(L"DeleteLeftCopies | " + copy + L" still cannot be deleted"));
     EXPECT_EQ(1u, Copies().size());
 

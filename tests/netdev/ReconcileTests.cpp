@@ -184,7 +184,7 @@ TEST_F(IoTRoad, EachListChangeDetachesAndAttachesExactlyTheDevicesItConcerns)
     EXPECT_EQ(4u, Copies().size());
 
     // A restart detaches everything; devices return with the next Load.
-    EXPECT_EQ(0, m_module.Event(10));
+    EXPECT_EQ(0, m_module.Event(ServiceHost::SERVICE_EVENT_RESTART));
     EXPECT_EQ(7u, CountCalls(Journal(), "UnInit", "IoT"));
     EXPECT_TRUE(Copies().empty());
     EXPECT_EQ(4u, LoadAndCalls().size());

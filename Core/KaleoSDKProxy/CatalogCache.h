@@ -7,15 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "CatalogSnapshot.h"
 #include "DeviceCatalog.h"
 #include "Locks.h"
-
-struct CCatalogSnapshot
-{
-    DWORD status = ERROR_FUNCTION_FAILED; // 0 when the entries below are usable
-    std::wstring installPath;
-    std::vector<Common::CCatalogEntry> entries;
-};
 
 class CCatalogCache
 {

@@ -79,14 +79,17 @@ private:
         Common::CLogBatch log;
     };
 
+    // Meets the devices of the shared walk over the sources.
+    class CSourceAdder;
+
     DWORD AddDevice(const std::wstring& path, const std::wstring& containerId, CScan& scan) noexcept;
-    bool BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
-                     const CCatalogSnapshot& catalog, DeviceRecord& record) const;
+    // The record of a device the proxy keeps; false when it keeps none.
+    bool BuildRecord(const std::wstring& path, const std::wstring& containerId, const CCatalogSnapshot& catalog,
+                     DeviceRecord& record) const;
     int AddFromBus(const std::wstring& bus, CScan& scan);
-    // Visits every device of a bus (path, "ContainerId"); the fingerprint
-    // of what it read. report: log values that cannot be used.
-    template <typename Visit>
-    ULONGLONG WalkBus(const std::wstring& bus, bool report, Visit visit);
+    // Adds what one source's walk offers, in one scan.
+    template <typename Walk>
+    int AddFromSource(Walk walk) noexcept;
     // The fingerprint of the bus's last scan (0: never scanned).
     std::atomic<ULONGLONG>& BusPrint(const std::wstring& bus) noexcept;
     // Whether the bus lists other devices than its last scan read.

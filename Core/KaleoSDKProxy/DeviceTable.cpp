@@ -2,29 +2,27 @@
 
 #include <new>
 
-#include "CatalogMatch.h"
-#include "DeviceIdentity.h"
+#include "DeviceDerivation.h"
 #include "DeviceKeys.h"
-#include "DeviceSources.h"
 #include "LogWriter.h"
 
 using Common::CSrwLock;
 
 
-bool CDeviceManagerNative::BuildRecord(const std::wstring& path, const std::wstring& containerId, DWORD pid,
+bool CDeviceManagerNative::BuildRecord(const std::wstring& path, const std::wstring& containerId,
                                        const CCatalogSnapshot& catalog, DeviceRecord& record) const
 {
-    const Common::CCatalogEntry* entry = DeviceIdentity::FindCatalogEntry(catalog.entries, pid);
-    if (!entry)
+    DeviceIdentity::CDerivedDevice device;
+    DeviceIdentity::DeriveDevice(path, catalog, device);
+    if (device.noRecord != 0)
         return false;
-    record.devicePath = DeviceIdentity::ToUpper(path.c_str());
-    record.pluginPath = Common::MakePluginPath(catalog.installPath, entry->file);
-    record.objectName = DeviceIdentity::ExtractInstanceId(path.c_str());
-    record.containerGuid = DeviceIdentity::MakeContainerGuid(path.c_str());
+    record.devicePath = device.devicePath;
+    record.pluginPath = device.pluginPath;
+    record.objectName = device.objectName;
+    record.containerGuid = device.containerGuid;
     record.containerId = containerId;
-    record.pid = pid;
-    record.pipeName = DeviceSources::IsSpecialPid(pid) ? DeviceIdentity::MakeSpecialPipeName(path.c_str())
-                                                       : DeviceIdentity::MakeBusPipeName(record.devicePath);
+    record.pid = device.pid;
+    record.pipeName = device.pipeName;
     return true;
 }
 
@@ -54,9 +52,8 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
     }
     try
     {
-        const DWORD pid = static_cast<DWORD>(DeviceIdentity::ParseProductId(path.c_str()));
         DeviceRecord record;
-        if (!BuildRecord(path, containerId, pid, catalog, record))
+        if (!BuildRecord(path, containerId, catalog, record))
             return ERROR_FUNCTION_FAILED;
         {
             // Lookup and insertion under one lock: a device added by several

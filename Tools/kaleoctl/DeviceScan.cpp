@@ -1,234 +1,193 @@
-// The walk over the published devices in the proxy's scan order; see
-// DeviceScan.h. Every value is read as untrusted: through the bounded
-// readers, and described as "(unreadable ...)" when unusable.
+// The proxy's walk over the published devices, described; see DeviceScan.h.
+// A value the walk could not use is described as "(unreadable ...)".
 #include "DeviceScan.h"
 
 #include "BulbList.h"
 #include "Console.h"
-#include "DeviceKeys.h"
 #include "DeviceSources.h"
-#include "Handles.h"
-#include "Registry.h"
-
-using namespace Common;
+#include "SourceWalk.h"
 
 namespace Devices
 {
 namespace
 {
 
-std::wstring SubKey(const std::wstring& parent, const std::wstring& name)
-{
-    return parent + L"\\" + name;
-}
-
-// The subkey names as the proxy enumerates them; describes the source's key.
-std::vector<std::wstring> Section(CScanSink& sink, const wchar_t* title, const std::wstring& keyPath)
-{
-    std::vector<std::wstring> names;
-    const wchar_t* note = L"";
-    if (RegEnumSubkeyNames(keyPath, names) != ERROR_SUCCESS)
-    {
-        CRegKey key;
-        const LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KALEO_READ_ACCESS, key.Put());
-        note = rc == ERROR_SUCCESS ? L"  (no entries)" : L"  (key missing)";
-    }
-    sink.OnText(Console::Format(L"\n%s  HKLM\\%s%s\n", title, keyPath.c_str(), note));
-    return names;
-}
-
-std::vector<std::wstring> Subkeys(const std::wstring& keyPath)
-{
-    std::vector<std::wstring> names;
-    RegEnumSubkeyNames(keyPath, names);
-    return names;
-}
+using DeviceSources::CNumberValue;
+using DeviceSources::CSourceDevice;
+using DeviceSources::CTextValue;
+using DeviceSources::ESource;
 
 std::wstring Unreadable(DWORD rc, const wchar_t* consequence)
 {
     return Console::Format(L"(unreadable, error %lu: %s)", rc, consequence);
 }
 
-// A text value of another process, through the bounded reader.
-DWORD ReadText(const std::wstring& keyPath, const wchar_t* name, std::wstring& text)
+std::wstring DescribeContainer(const CTextValue& id)
 {
-    CRegKey key;
-    const LONG rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KALEO_READ_ACCESS, key.Put());
-    return rc == ERROR_SUCCESS ? ReadStringValue(key.Get(), name, text) : static_cast<DWORD>(rc);
-}
-
-std::wstring DescribeContainer(const std::wstring& instanceKey)
-{
-    std::wstring id;
-    const DWORD rc = ReadText(instanceKey, DeviceSources::CONTAINER_ID_VALUE, id);
-    if (rc == ERROR_SUCCESS)
-        return L"\"" + id + L"\" (ContainerId)";
-    if (rc == ERROR_FILE_NOT_FOUND)
+    if (id.status == ERROR_SUCCESS)
+        return L"\"" + id.text + L"\" (ContainerId)";
+    if (id.status == ERROR_FILE_NOT_FOUND)
         return L"(no ContainerId: the proxy uses an empty id)";
-    return Unreadable(rc, L"the proxy uses an empty id");
+    return Unreadable(id.status, L"the proxy uses an empty id");
 }
 
-void ScanBus(CProxyView& proxy, CScanSink& sink, const wchar_t* bus, const wchar_t* title)
+std::wstring DescribePath(const CTextValue& path)
 {
-    const std::wstring busKey = SubKey(DeviceSources::DEVICES_KEY, bus);
-    for (const std::wstring& hardware : Section(sink, title, busKey))
-    {
-        const std::wstring hardwareKey = SubKey(busKey, hardware);
-        for (const std::wstring& instance : Subkeys(hardwareKey))
-        {
-            const std::wstring name = hardware + L"\\" + instance;
-            const CDeviceView view = proxy.Derive(DeviceIdentity::MakeBusDevicePath(bus, hardware, instance),
-                                                  std::wstring(bus) + L" " + name, std::wstring());
-            sink.OnDevice(name, view, DescribeContainer(SubKey(hardwareKey, instance)));
-        }
-    }
+    if (path.status == ERROR_SUCCESS)
+        return L"\"" + path.text + (path.text.empty() ? L"\" (not paired)" : L"\" (paired)");
+    if (path.status == ERROR_FILE_NOT_FOUND)
+        return L"(missing: not paired)";
+    return Unreadable(path.status, L"not paired");
 }
 
-// Path and bulb list of the Hue key; the reason the bulbs are not added
-// when the bridge is not paired.
-std::wstring DescribeHue(CScanSink& sink, const std::wstring& key, std::vector<LONG>& bulbs)
+std::wstring DescribeBulbs(const DeviceSources::CHueBridge& bridge)
 {
-    std::wstring path;
-    const DWORD pathRc = ReadText(key, DeviceSources::HUE_PATH_VALUE, path);
-    const bool paired = pathRc == ERROR_SUCCESS && !path.empty();
-    std::wstring shown;
-    if (pathRc == ERROR_SUCCESS)
-        shown = L"\"" + path + (paired ? L"\" (paired)" : L"\" (not paired)");
-    else if (pathRc == ERROR_FILE_NOT_FOUND)
-        shown = L"(missing: not paired)";
-    else
-        shown = Unreadable(pathRc, L"not paired");
-    sink.OnText(Console::Format(L"  Path       %s\n", shown.c_str()));
-
-    std::wstring list;
-    const DWORD listRc = ReadText(key, DeviceSources::HUE_BULBS_VALUE, list);
-    if (listRc == ERROR_SUCCESS)
-    {
-        bulbs = DeviceIdentity::ParseBulbList(list);
-        shown = Console::Format(L"\"%s\" -> %u bulb(s) read: %s", list.c_str(), static_cast<unsigned>(bulbs.size()),
-                                DeviceIdentity::FormatBulbList(bulbs).c_str());
-    }
-    else if (listRc == ERROR_FILE_NOT_FOUND)
-        shown = L"(missing: no bulbs)";
-    else
-        shown = Unreadable(listRc, L"no bulbs");
-    sink.OnText(Console::Format(L"  bulbsId    %s\n", shown.c_str()));
-    return paired ? std::wstring() : std::wstring(L"the Hue bridge is not paired (Path empty)");
-}
-
-void ScanHue(CProxyView& proxy, CScanSink& sink)
-{
-    const std::wstring key = SubKey(DeviceSources::SMART_LIGHTING_KEY, DeviceSources::PHILIPS_HUE_NAME);
-    sink.OnText(Console::Format(L"\nPhilips Hue  HKLM\\%s\n", key.c_str()));
-    std::vector<LONG> bulbs;
-    const std::wstring excluded = DescribeHue(sink, key, bulbs);
-    for (LONG bulb : bulbs)
-    {
-        const std::wstring name = Console::Format(L"bulb %ld", bulb);
-        sink.OnDevice(name, proxy.Derive(DeviceIdentity::MakeHueBulbPath(bulb), L"Hue " + name, excluded),
-                      std::wstring());
-    }
+    if (bridge.bulbs.status == ERROR_SUCCESS)
+        return Console::Format(L"\"%s\" -> %u bulb(s) read: %s", bridge.bulbs.text.c_str(),
+                               static_cast<unsigned>(bridge.bulbIds.size()),
+                               DeviceIdentity::FormatBulbList(bridge.bulbIds).c_str());
+    if (bridge.bulbs.status == ERROR_FILE_NOT_FOUND)
+        return L"(missing: no bulbs)";
+    return Unreadable(bridge.bulbs.status, L"no bulbs");
 }
 
 // Whether the presence mutex exists, opened as the proxy opens it.
-std::wstring DescribeService(bool& running)
+std::wstring DescribeService(const DeviceSources::CServicePresence& presence)
 {
-    CHandle presence(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, DeviceSources::BROADCAST_PRESENCE_MUTEX));
-    const DWORD rc = ::GetLastError();
-    running = static_cast<bool>(presence);
-    if (running)
-        return Console::Format(L"running (%s exists)", DeviceSources::BROADCAST_PRESENCE_MUTEX);
-    if (rc == ERROR_FILE_NOT_FOUND)
-        return Console::Format(L"not running (no %s): the proxy adds no broadcast device",
-                               DeviceSources::BROADCAST_PRESENCE_MUTEX);
-    return Console::Format(L"%s cannot be opened (%lu): the proxy adds no broadcast device",
-                           DeviceSources::BROADCAST_PRESENCE_MUTEX, rc);
+    const wchar_t* mutex = DeviceSources::BROADCAST_PRESENCE_MUTEX;
+    if (presence.openStatus == ERROR_SUCCESS)
+        return Console::Format(L"running (%s exists)", mutex);
+    if (presence.running)
+        return Console::Format(L"running (%s exists, access denied)", mutex);
+    if (presence.openStatus == ERROR_FILE_NOT_FOUND)
+        return Console::Format(L"not running (no %s): the proxy adds no broadcast device", mutex);
+    return Console::Format(L"%s cannot be opened (%lu): the proxy adds no broadcast device", mutex,
+                           presence.openStatus);
 }
 
 // One DWORD of an application; 0 when unusable, as the proxy reads it.
-DWORD ReadNumber(HKEY key, const wchar_t* name, std::wstring& shown)
+std::wstring DescribeNumber(const wchar_t* name, const CNumberValue& number)
 {
-    DWORD value = 0;
-    const DWORD rc = key ? ReadDwordValue(key, name, value) : ERROR_FILE_NOT_FOUND;
-    if (rc == ERROR_SUCCESS)
-        shown = Console::Format(L"%s %lu (0x%lX)", name, value, value);
-    else if (rc == ERROR_FILE_NOT_FOUND)
-        shown = Console::Format(L"%s (missing: 0)", name);
-    else
-        shown = Console::Format(L"%s (unreadable, error %lu: 0)", name, rc);
-    return rc == ERROR_SUCCESS ? value : 0;
+    if (number.status == ERROR_SUCCESS)
+        return Console::Format(L"%s %lu (0x%lX)", name, number.value, number.value);
+    if (number.status == ERROR_FILE_NOT_FOUND)
+        return Console::Format(L"%s (missing: 0)", name);
+    return Console::Format(L"%s (unreadable, error %lu: 0)", name, number.status);
 }
 
-struct CBroadcastKind
+const wchar_t* Title(ESource source)
 {
-    DWORD bit;
-    DWORD pid;
-};
-
-const CBroadcastKind kBroadcastKinds[] = {
-    {DeviceSources::BROADCAST_SUPPORTS_770, DeviceSources::PID_BROADCAST_770},
-    {DeviceSources::BROADCAST_SUPPORTS_818, DeviceSources::PID_BROADCAST_818},
-};
-
-void ScanApplication(CProxyView& proxy, CScanSink& sink, const std::wstring& name, bool running)
-{
-    CRegKey key;
-    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubKey(DeviceSources::BROADCAST_APPS_KEY, name).c_str(), 0, KALEO_READ_ACCESS,
-                    key.Put());
-    std::wstring pidText, indexText, supportedText;
-    const DWORD pid = ReadNumber(key.Get(), DeviceSources::BROADCAST_PID_VALUE, pidText);
-    const LONG index = static_cast<LONG>(ReadNumber(key.Get(), DeviceSources::BROADCAST_INDEX_VALUE, indexText));
-    const DWORD supported = ReadNumber(key.Get(), DeviceSources::BROADCAST_SUPPORTED_VALUE, supportedText);
-    sink.OnText(Console::Format(L"  [%s]  %s, %s, %s\n", name.c_str(), pidText.c_str(), indexText.c_str(),
-                                supportedText.c_str()));
-
-    std::wstring excluded;
-    if (!running)
-        excluded = L"the broadcast service does not run";
-    if (static_cast<LONG>(pid) <= 0)
-        excluded += std::wstring(excluded.empty() ? L"" : L"; ") + L"the application does not run (Pid " +
-                    std::to_wstring(static_cast<LONG>(pid)) + L")";
-    bool any = false;
-    for (const CBroadcastKind& kind : kBroadcastKinds)
+    switch (source)
     {
-        if (!(supported & kind.bit))
-            continue;
-        any = true;
-        const std::wstring title =
-            Console::Format(L"%s: pid %lu device (DeviceSupported 0x%02lX)", name.c_str(), kind.pid, kind.bit);
-        sink.OnDevice(title,
-                      proxy.Derive(DeviceIdentity::MakeBroadcastPath(kind.pid, index),
-                                   Console::Format(L"broadcast %s (pid %lu)", name.c_str(), kind.pid), excluded),
-                      std::wstring());
+    case ESource::Hid:
+        return L"HID devices";
+    case ESource::Usb:
+        return L"USB devices";
+    case ESource::Broadcast:
+        return L"Broadcast applications";
+    default:
+        return L"IoT devices";
     }
-    if (!any)
-        sink.OnText(L"    (DeviceSupported has neither 0x20 nor 0x01: no device)\n");
 }
 
-void ScanBroadcast(CProxyView& proxy, CScanSink& sink)
+// Describes what the shared walk meets and derives each device through the
+// proxy view, with the source's own reason to leave it out.
+class CListingVisitor : public DeviceSources::CSourceVisitor
 {
-    const std::vector<std::wstring> apps = Section(sink, L"Broadcast applications", DeviceSources::BROADCAST_APPS_KEY);
-    bool running = false;
-    sink.OnText(Console::Format(L"  service    %s\n", DescribeService(running).c_str()));
-    for (const std::wstring& name : apps)
-        ScanApplication(proxy, sink, name, running);
-}
+public:
+    CListingVisitor(CProxyView& proxy, CScanSink& sink) : m_proxy(proxy), m_sink(sink) {}
 
-void ScanIoT(CProxyView& proxy, CScanSink& sink)
-{
-    for (const std::wstring& product : Section(sink, L"IoT devices", DeviceSources::IOT_KEY))
+    void OnSourceKey(const DeviceSources::CSourceKey& key) override
     {
-        for (const std::wstring& id : Subkeys(SubKey(DeviceSources::IOT_KEY, product)))
+        const wchar_t* note = L"";
+        if (key.listStatus != ERROR_SUCCESS)
+            note = key.opened ? L"  (no entries)" : L"  (key missing)";
+        m_sink.OnText(Console::Format(L"\n%s  HKLM\\%s%s\n", Title(key.source), key.keyPath.c_str(), note));
+    }
+
+    void OnHueBridge(const DeviceSources::CHueBridge& bridge) override
+    {
+        m_sink.OnText(Console::Format(L"\nPhilips Hue  HKLM\\%s\n", bridge.keyPath.c_str()));
+        m_sink.OnText(Console::Format(L"  Path       %s\n", DescribePath(bridge.path).c_str()));
+        m_sink.OnText(Console::Format(L"  bulbsId    %s\n", DescribeBulbs(bridge).c_str()));
+    }
+
+    void OnBroadcastService(const DeviceSources::CServicePresence& presence) override
+    {
+        m_sink.OnText(Console::Format(L"  service    %s\n", DescribeService(presence).c_str()));
+    }
+
+    void OnApplication(const DeviceSources::CApplication& app) override
+    {
+        m_sink.OnText(Console::Format(
+            L"  [%s]  %s, %s, %s\n", app.name.c_str(),
+            DescribeNumber(DeviceSources::BROADCAST_PID_VALUE, app.pid).c_str(),
+            DescribeNumber(DeviceSources::BROADCAST_INDEX_VALUE, app.index).c_str(),
+            DescribeNumber(DeviceSources::BROADCAST_SUPPORTED_VALUE, app.supported).c_str()));
+        if (!(app.supported.value &
+              (DeviceSources::BROADCAST_SUPPORTS_770 | DeviceSources::BROADCAST_SUPPORTS_818)))
+            m_sink.OnText(L"    (DeviceSupported has neither 0x20 nor 0x01: no device)\n");
+        m_appPid = static_cast<LONG>(app.pid.value);
+    }
+
+    void OnDevice(const CSourceDevice& device) override
+    {
+        switch (device.source)
         {
-            std::wstring path;
-            const DWORD rc = DeviceIdentity::MakeIoTDevicePath(product, id, path);
-            const std::wstring name = product + L"\\" + id;
-            const std::wstring excluded =
-                rc == ERROR_SUCCESS ? std::wstring() : Console::Format(L"no device path (%lu)", rc);
-            sink.OnDevice(name, proxy.Derive(path, L"IoT " + name, excluded), std::wstring());
+        case ESource::Hid:
+        case ESource::Usb:
+        {
+            const std::wstring name = device.group + L"\\" + device.item;
+            const wchar_t* bus = device.source == ESource::Usb ? DeviceSources::BUS_USB : DeviceSources::BUS_HID;
+            m_sink.OnDevice(name, m_proxy.Derive(device.path, std::wstring(bus) + L" " + name, std::wstring()),
+                            DescribeContainer(device.containerId));
+            break;
+        }
+        case ESource::Hue:
+        {
+            const std::wstring name = Console::Format(L"bulb %ld", device.number);
+            m_sink.OnDevice(name, m_proxy.Derive(device.path, L"Hue " + name, LeftOut(device)), std::wstring());
+            break;
+        }
+        case ESource::Broadcast:
+        {
+            const std::wstring title = Console::Format(L"%s: pid %lu device (DeviceSupported 0x%02lX)",
+                                                       device.group.c_str(), device.kindPid, device.kindBit);
+            const std::wstring label =
+                Console::Format(L"broadcast %s (pid %lu)", device.group.c_str(), device.kindPid);
+            m_sink.OnDevice(title, m_proxy.Derive(device.path, label, LeftOut(device)), std::wstring());
+            break;
+        }
+        case ESource::IoT:
+        {
+            const std::wstring name = device.group + L"\\" + device.item;
+            m_sink.OnDevice(name, m_proxy.Derive(device.path, L"IoT " + name, LeftOut(device)), std::wstring());
+            break;
+        }
         }
     }
-}
+
+private:
+    // The source's reasons, in the words of the list.
+    std::wstring LeftOut(const CSourceDevice& device) const
+    {
+        std::wstring text;
+        const auto add = [&text](const std::wstring& reason) { text += (text.empty() ? L"" : L"; ") + reason; };
+        if (device.leftOut & DeviceSources::LEFT_OUT_NOT_PAIRED)
+            add(L"the Hue bridge is not paired (Path empty)");
+        if (device.leftOut & DeviceSources::LEFT_OUT_SERVICE_STOPPED)
+            add(L"the broadcast service does not run");
+        if (device.leftOut & DeviceSources::LEFT_OUT_APP_STOPPED)
+            add(L"the application does not run (Pid " + std::to_wstring(m_appPid) + L")");
+        if (device.leftOut & DeviceSources::LEFT_OUT_NO_PATH)
+            add(Console::Format(L"no device path (%lu)", device.pathStatus));
+        return text;
+    }
+
+    CProxyView& m_proxy;
+    CScanSink& m_sink;
+    LONG m_appPid = 0;
+};
 
 // Keeps the device the proxy adds under the key, else the first that derives it.
 class CKeyFinder : public CScanSink
@@ -262,11 +221,8 @@ private:
 
 void ScanPublishedDevices(CProxyView& proxy, CScanSink& sink)
 {
-    ScanBus(proxy, sink, DeviceSources::BUS_HID, L"HID devices");
-    ScanBus(proxy, sink, DeviceSources::BUS_USB, L"USB devices");
-    ScanHue(proxy, sink);
-    ScanBroadcast(proxy, sink);
-    ScanIoT(proxy, sink);
+    CListingVisitor visitor(proxy, sink);
+    DeviceSources::WalkSources(visitor);
 }
 
 bool FindPublishedDevice(DWORD key, CDeviceView& found)

@@ -1,7 +1,7 @@
 #pragma once
-// The walk over every device published for the proxy, source by source in
-// the proxy's scan order (HID, USB, Hue, broadcast, IoT). Each device is
-// derived through a CProxyView, so its key, pipe and reasons are the
+// Every device published for the proxy, met by the proxy's own walk over
+// the sources (HID, USB, Hue, broadcast, IoT, in its scan order). Each device
+// is derived through a CProxyView, so its key, pipe and reasons are the
 // proxy's; the sink decides what to do with it (print it, look for a key).
 #include <windows.h>
 #include <string>

@@ -1,10 +1,6 @@
 #include "DeviceView.h"
 
-#include "CatalogMatch.h"
 #include "Console.h"
-#include "DeviceIdentity.h"
-#include "DeviceKeys.h"
-#include "DeviceSources.h"
 #include "Registry.h"
 
 namespace Devices
@@ -12,45 +8,40 @@ namespace Devices
 
 void CProxyView::LoadCatalogue()
 {
-    m_bInstalled = Common::GetInstallPath(m_installPath);
+    m_bInstalled = Common::GetInstallPath(m_catalog.installPath);
     if (!m_bInstalled)
         return;
     Common::CDeviceCatalog catalogue;
-    m_dwStatus = catalogue.Load(m_installPath);
-    if (m_dwStatus == ERROR_SUCCESS)
-        m_entries = catalogue.Entries();
+    m_catalog.status = catalogue.Load(m_catalog.installPath);
+    if (m_catalog.status == ERROR_SUCCESS)
+        m_catalog.entries = catalogue.Entries();
 }
 
 std::wstring CProxyView::DescribeCatalogue() const
 {
     if (!m_bInstalled)
         return L"no usable InstallPath: the proxy adds no device (run 'kaleoctl install')";
-    const std::wstring file = m_installPath + L"\\" + Common::DEVICE_CATALOG_FILE;
-    if (m_dwStatus != ERROR_SUCCESS)
-        return Console::Format(L"%s cannot be used (%lu): the proxy adds no device", file.c_str(), m_dwStatus);
-    return Console::Format(L"%s, %u entr%s", file.c_str(), static_cast<unsigned>(m_entries.size()),
-                           m_entries.size() == 1 ? L"y" : L"ies");
+    const std::wstring file = m_catalog.installPath + L"\\" + Common::DEVICE_CATALOG_FILE;
+    if (m_catalog.status != ERROR_SUCCESS)
+        return Console::Format(L"%s cannot be used (%lu): the proxy adds no device", file.c_str(), m_catalog.status);
+    return Console::Format(L"%s, %u entr%s", file.c_str(), static_cast<unsigned>(m_catalog.entries.size()),
+                           m_catalog.entries.size() == 1 ? L"y" : L"ies");
 }
 
 CDeviceView CProxyView::Derive(const std::wstring& path, const std::wstring& label, const std::wstring& excluded)
 {
+    DeviceIdentity::CDerivedDevice device;
+    DeviceIdentity::DeriveDevice(path, m_catalog, device);
     CDeviceView view;
     view.path = path;
-    view.productId = DeviceIdentity::ParseProductId(path.c_str());
-    view.bKey = DeviceIdentity::MakeDeviceKey(path.c_str(), view.dwKey);
-    view.objectName = DeviceIdentity::ExtractInstanceId(path.c_str());
-    view.containerGuid = DeviceIdentity::MakeContainerGuid(path.c_str());
-    // The proxy takes the product id as unsigned: "none" (-1) matches no entry.
-    const DWORD pid = static_cast<DWORD>(view.productId);
-    view.pipeName = DeviceSources::IsSpecialPid(pid)
-                        ? DeviceIdentity::MakeSpecialPipeName(path.c_str())
-                        : DeviceIdentity::MakeBusPipeName(DeviceIdentity::ToUpper(path.c_str()));
-    const Common::CCatalogEntry* entry =
-        m_dwStatus == ERROR_SUCCESS ? DeviceIdentity::FindCatalogEntry(m_entries, pid) : nullptr;
-    if (entry)
-        view.pluginPath = Common::MakePluginPath(m_installPath, entry->file);
-
-    view.skipReasons = Reasons(view, entry != nullptr, excluded);
+    view.productId = device.productId;
+    view.bKey = device.hasKey;
+    view.dwKey = device.key;
+    view.objectName = device.objectName;
+    view.pipeName = device.pipeName;
+    view.pluginPath = device.pluginPath;
+    view.containerGuid = device.containerGuid;
+    view.skipReasons = Reasons(device, excluded);
     if (view.skipReasons.empty())
     {
         m_keys.emplace(view.dwKey, label);
@@ -62,22 +53,21 @@ CDeviceView CProxyView::Derive(const std::wstring& path, const std::wstring& lab
 }
 
 // Every reason that keeps the device out of the table, the source's first.
-std::wstring CProxyView::Reasons(const CDeviceView& view, bool hasEntry, const std::wstring& excluded) const
+std::wstring CProxyView::Reasons(const DeviceIdentity::CDerivedDevice& device, const std::wstring& excluded) const
 {
     std::vector<std::wstring> reasons;
     if (!excluded.empty())
         reasons.push_back(excluded);
-    if (m_dwStatus != ERROR_SUCCESS)
+    if (device.noRecord & DeviceIdentity::NO_RECORD_NO_CATALOGUE)
         reasons.push_back(L"no usable catalogue");
-    else if (!hasEntry)
-        reasons.push_back(view.productId < 0 ? std::wstring(L"the path names no product id")
-                                             : Console::Format(L"no catalogue entry for pid 0x%04lX",
-                                                               static_cast<DWORD>(view.productId)));
-    if (!view.bKey)
+    else if (device.noRecord & DeviceIdentity::NO_RECORD_NO_ENTRY)
+        reasons.push_back(device.productId < 0 ? std::wstring(L"the path names no product id")
+                                               : Console::Format(L"no catalogue entry for pid 0x%04lX", device.pid));
+    if (device.noRecord & DeviceIdentity::NO_RECORD_NO_KEY)
         reasons.push_back(L"the path gives no device key");
     if (reasons.empty())
     {
-        const auto taken = m_keys.find(view.dwKey);
+        const auto taken = m_keys.find(device.key);
         if (taken != m_keys.end())
             reasons.push_back(L"its key is taken by " + taken->second);
     }

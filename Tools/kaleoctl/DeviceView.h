@@ -1,14 +1,15 @@
 #pragma once
-// What the proxy derives for a published device, computed with the proxy's
-// own identity library, and whether a proxy starting now would add it: the
-// catalogue it would load and the keys its table would hold, filled in the
-// proxy's scan order.
+// What the proxy derives for a published device, through the proxy's own
+// derivation, and whether a proxy starting now would add it: the catalogue
+// it would load and the keys its table would hold, filled in the proxy's
+// scan order.
 #include <windows.h>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "DeviceCatalog.h"
+#include "CatalogSnapshot.h"
+#include "DeviceDerivation.h"
 
 namespace Devices
 {
@@ -42,12 +43,10 @@ public:
     unsigned Skipped() const { return m_skipped; }
 
 private:
-    std::wstring Reasons(const CDeviceView& view, bool hasEntry, const std::wstring& excluded) const;
+    std::wstring Reasons(const DeviceIdentity::CDerivedDevice& device, const std::wstring& excluded) const;
 
     bool m_bInstalled = false;
-    std::wstring m_installPath;
-    DWORD m_dwStatus = ERROR_FILE_NOT_FOUND;
-    std::vector<Common::CCatalogEntry> m_entries;
+    CCatalogSnapshot m_catalog;
     std::map<DWORD, std::wstring> m_keys; // key -> label of the device holding it
     unsigned m_added = 0;
     unsigned m_skipped = 0;

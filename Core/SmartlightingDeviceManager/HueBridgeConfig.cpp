@@ -52,7 +52,7 @@ unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
     const json* chosen = nullptr;
     for (const json& group : groups)
     {
-        if (NetDevice::TextEquals(StringMember(group, "Id"), selected))
+        if (Common::EqualsNoCase(StringMember(group, "Id"), selected))
             chosen = &group;
     }
     if (chosen == nullptr)

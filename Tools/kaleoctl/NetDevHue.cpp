@@ -10,7 +10,7 @@
 #include "ConfigFiles.h"
 #include "NetDev.h"
 #include "NetDevFiles.h"
-#include "PluginText.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -34,7 +34,7 @@ bool ParseGroup(const std::wstring& text, CGroup& group)
     const size_t equals = text.find(L'=');
     if (equals == std::wstring::npos || equals == 0)
         return false;
-    group.id = PluginText::WideToUtf8(text.substr(0, equals));
+    group.id = TextCodec::WideToUtf8Lenient(text.substr(0, equals));
     group.lights.clear();
     size_t start = equals + 1;
     while (start < text.size())
@@ -44,7 +44,7 @@ bool ParseGroup(const std::wstring& text, CGroup& group)
             comma = text.size();
         if (comma == start)
             return false;
-        group.lights.push_back(PluginText::WideToUtf8(text.substr(start, comma - start)));
+        group.lights.push_back(TextCodec::WideToUtf8Lenient(text.substr(start, comma - start)));
         start = comma + 1;
     }
     return text.back() != L',';
@@ -79,14 +79,14 @@ std::string BridgeDocument(const CBridge& bridge)
     }
     std::string selected;
     if (bridge.selectedGiven)
-        selected = PluginText::WideToUtf8(bridge.selected);
+        selected = TextCodec::WideToUtf8Lenient(bridge.selected);
     else if (!bridge.groups.empty())
         selected = bridge.groups.front().id;
 
     nlohmann::json entry = nlohmann::json::object();
-    entry["Id"] = PluginText::WideToUtf8(bridge.id);
-    entry["Name"] = PluginText::WideToUtf8(bridge.name);
-    entry["IpAddress"] = PluginText::WideToUtf8(bridge.ip);
+    entry["Id"] = TextCodec::WideToUtf8Lenient(bridge.id);
+    entry["Name"] = TextCodec::WideToUtf8Lenient(bridge.name);
+    entry["IpAddress"] = TextCodec::WideToUtf8Lenient(bridge.ip);
     entry["SelectedGroup"] = selected;
     entry["Groups"] = groups;
     nlohmann::json root = nlohmann::json::object();
@@ -126,7 +126,7 @@ int Hue(CArgs& args)
     }
 
     // UTF-8, as the module reads it.
-    std::string bytes = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
+    std::string bytes = haveRaw ? TextCodec::WideToUtf8Lenient(raw) : BridgeDocument(bridge);
     if (!plain)
         NetDevFiles::Scramble(bytes, NetDevice::SMARTLIGHTING_CONFIG_KEY);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);

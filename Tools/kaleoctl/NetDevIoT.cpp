@@ -9,7 +9,7 @@
 #include "NetDev.h"
 #include "NetDevFiles.h"
 #include "NetDevIoTList.h"
-#include "PluginText.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -68,7 +68,7 @@ bool TakeEdit(CArgs& args, CEdit& edit)
     for (const CTextOption& option : kTextOptions)
     {
         if (TakeOption(args, option.option, text))
-            edit.members[option.member] = PluginText::WideToUtf8(text);
+            edit.members[option.member] = TextCodec::WideToUtf8Lenient(text);
     }
     for (const CNumberOption& option : kNumberOptions)
     {
@@ -92,7 +92,7 @@ bool SameMac(const nlohmann::json& device, const std::wstring& mac)
         return false;
     const auto it = device.find(kMac);
     return it != device.end() && it->is_string() &&
-           PluginText::EqualsNoCase(PluginText::Utf8ToWide(it->get<std::string>()), mac);
+           Common::EqualsNoCase(TextCodec::Utf8ToWideLenient(it->get<std::string>()), mac);
 }
 
 // A full device object: every member the module reads, defaults for those
@@ -100,7 +100,7 @@ bool SameMac(const nlohmann::json& device, const std::wstring& mac)
 nlohmann::json NewDevice(const CEdit& edit)
 {
     nlohmann::json device = {{kPid, 0}, {kEid, 0}, {kHandle, 0}, {kName, ""}, {kIp, ""}, {kSerial, ""}};
-    device[kMac] = PluginText::WideToUtf8(edit.mac);
+    device[kMac] = TextCodec::WideToUtf8Lenient(edit.mac);
     device.update(edit.members);
     return device;
 }
@@ -197,7 +197,7 @@ int ShowList(const std::wstring& path)
         return 1;
     Console::Print(L"iot: %s: %lu entries\n", path.c_str(), static_cast<unsigned long>(list.size()));
     for (size_t k = 0; k < list.size(); ++k)
-        Console::Print(L"  [%lu] %s\n", static_cast<unsigned long>(k), PluginText::Utf8ToWide(list[k].dump()).c_str());
+        Console::Print(L"  [%lu] %s\n", static_cast<unsigned long>(k), TextCodec::Utf8ToWideLenient(list[k].dump()).c_str());
     return 0;
 }
 
@@ -214,7 +214,7 @@ int Raw(CArgs& args, const std::wstring& path, bool noPath)
         Console::Err(L"netdev iot raw: give --text T and, if wanted, --length N (a signed 32-bit number)\n");
         return 2;
     }
-    const std::string utf8 = PluginText::WideToUtf8(text);
+    const std::string utf8 = TextCodec::WideToUtf8Lenient(text);
     if (!haveLength)
         length = static_cast<int32_t>(utf8.size());
     const std::string bytes = NetDevIoT::EncodeList(utf8, length);

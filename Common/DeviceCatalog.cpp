@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 #include "BoundedFile.h"
 #include "Handles.h"
+#include "TextCodec.h"
 
 namespace Common
 {
@@ -12,11 +13,6 @@ namespace
 {
 
 static_assert(sizeof(pugi::char_t) == sizeof(wchar_t), "pugixml must be the wide-character build");
-
-bool EqualsNoCase(const std::wstring& text, const wchar_t* word) noexcept
-{
-    return ::CompareStringOrdinal(text.c_str(), static_cast<int>(text.size()), word, -1, TRUE) == CSTR_EQUAL;
-}
 
 // CON, NUL, COM1 and the like name devices in every folder, with or
 // without an extension.

@@ -3,6 +3,7 @@
 #include "LogWriter.h"
 
 #include <new>
+#include "PathText.h"
 #include "Registry.h"
 
 #include <cstdio>
@@ -241,8 +242,7 @@ std::wstring MakeLogFileName(const std::wstring& exePath)
     for (wchar_t c : exePath)
         if (c != L' ')
             noSpaces += c;
-    const size_t sep = noSpaces.find_last_of(L"\\/");
-    std::wstring name = sep == std::wstring::npos ? noSpaces : noSpaces.substr(sep + 1);
+    std::wstring name = FileNamePart(noSpaces);
     name += L".log";
     return name;
 }

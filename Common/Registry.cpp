@@ -1,7 +1,8 @@
 #include "Registry.h"
 
-#include <vector>
+#include <cwchar>
 #include <new>
+#include <vector>
 #include "Handles.h"
 
 namespace Common
@@ -10,7 +11,9 @@ namespace Common
 namespace
 {
 
-constexpr DWORD kStringBufferChars = REG_STRING_BUFFER_BYTES / sizeof(WCHAR);
+constexpr int kReadAttempts = 4;
+// Longest value name (16383 characters) and its terminator.
+constexpr DWORD kValueNameChars = 16384;
 
 DWORD OpenKey(const std::wstring& keyPath, REGSAM access, CRegKey& key) noexcept
 {
@@ -19,38 +22,62 @@ DWORD OpenKey(const std::wstring& keyPath, REGSAM access, CRegKey& key) noexcept
 
 } // namespace
 
-DWORD ReadStringValue(HKEY key, const wchar_t* name, std::wstring& out) noexcept
+DWORD ReadBoundedString(HKEY key, const wchar_t* name, DWORD maxBytes, std::wstring& out,
+                        CRegValueInfo* info) noexcept
 {
-    // One spare zero character past what the query may fill.
-    WCHAR buffer[kStringBufferChars + 1] = {};
-    DWORD type = REG_NONE;
-    DWORD bytes = REG_STRING_BUFFER_BYTES;
-    const LONG rc = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    if (rc != ERROR_SUCCESS)
-        return static_cast<DWORD>(rc);
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return ERROR_INVALID_DATA;
-    if (bytes > REG_STRING_BUFFER_BYTES)
-        return ERROR_MORE_DATA;
-
-    // The writer may have left out the terminator or stored an odd byte
-    // count: take whole characters up to the first NUL, never beyond.
-    const size_t chars = bytes / sizeof(WCHAR);
-    size_t length = 0;
-    while (length < chars && buffer[length] != L'\0')
-        ++length;
-    if (length > REG_TEXT_MAX_CHARS)
-        return ERROR_MORE_DATA;
-
+    CRegValueInfo found;
+    CRegValueInfo& seen = info ? *info : found;
     try
     {
-        std::wstring text(buffer, length);
-        out.swap(text);
+        // The value may change between the size query and the read.
+        for (int attempt = 0; attempt < kReadAttempts; ++attempt)
+        {
+            DWORD bytes = 0;
+            LONG rc = ::RegQueryValueExW(key, name, nullptr, &seen.dwType, nullptr, &bytes);
+            seen.dwBytes = bytes;
+            if (rc != ERROR_SUCCESS)
+                return static_cast<DWORD>(rc);
+            if (seen.dwType != REG_SZ && seen.dwType != REG_EXPAND_SZ)
+                return ERROR_INVALID_DATA;
+            if (bytes > maxBytes)
+                return ERROR_MORE_DATA;
+            // One spare zero character past what the query may fill.
+            std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
+            DWORD got = bytes;
+            rc = ::RegQueryValueExW(key, name, nullptr, &seen.dwType, reinterpret_cast<BYTE*>(buffer.data()), &got);
+            if (rc == ERROR_MORE_DATA)
+                continue;
+            if (rc != ERROR_SUCCESS)
+                return static_cast<DWORD>(rc);
+            if (seen.dwType != REG_SZ && seen.dwType != REG_EXPAND_SZ)
+                return ERROR_INVALID_DATA;
+            if (got > bytes)
+                continue;
+            // The writer may have left out the terminator or stored an odd
+            // byte count: whole characters up to the first NUL, never beyond.
+            seen.dwBytes = got;
+            const size_t chars = got / sizeof(wchar_t);
+            out.assign(buffer.data(), ::wcsnlen(buffer.data(), chars));
+            return ERROR_SUCCESS;
+        }
+        return ERROR_MORE_DATA;
     }
     catch (const std::bad_alloc&)
     {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+}
+
+DWORD ReadStringValue(HKEY key, const wchar_t* name, std::wstring& out) noexcept
+{
+    std::wstring text;
+    const DWORD rc = ReadBoundedString(key, name, REG_STRING_BUFFER_BYTES, text);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    // A full buffer without a terminator holds one character too many.
+    if (text.size() > REG_TEXT_MAX_CHARS)
+        return ERROR_MORE_DATA;
+    out.swap(text);
     return ERROR_SUCCESS;
 }
 
@@ -187,6 +214,60 @@ DWORD RegEnumSubkeys(std::wstring keyPath, std::wstring& out) noexcept
             joined += name;
         }
         out.swap(joined);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_SUCCESS;
+}
+
+namespace
+{
+
+void CaptureKey(HKEY key, const std::wstring& relPath, std::vector<wchar_t>& name, std::vector<CRegKeyCopy>& keys)
+{
+    CRegKeyCopy saved{relPath, {}};
+    for (DWORD index = 0;; ++index)
+    {
+        DWORD nameChars = kValueNameChars;
+        DWORD type = REG_NONE;
+        DWORD size = 0;
+        if (::RegEnumValueW(key, index, name.data(), &nameChars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        CRegValueCopy value{std::wstring(name.data(), nameChars), type, std::vector<BYTE>(size)};
+        nameChars = kValueNameChars;
+        if (::RegEnumValueW(key, index, name.data(), &nameChars, nullptr, &type,
+                            size ? value.data.data() : nullptr, &size) != ERROR_SUCCESS)
+            continue;
+        value.type = type;
+        value.data.resize(size);
+        saved.values.push_back(std::move(value));
+    }
+    keys.push_back(std::move(saved));
+    // The registry itself bounds the depth (512 levels); each level keeps
+    // only a key name on the stack.
+    for (DWORD index = 0;; ++index)
+    {
+        WCHAR child[REG_KEY_NAME_MAX_CHARS + 1];
+        DWORD childChars = REG_KEY_NAME_MAX_CHARS + 1;
+        if (::RegEnumKeyExW(key, index, child, &childChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::wstring childName(child, childChars);
+        CRegKey sub;
+        if (::RegOpenKeyExW(key, childName.c_str(), 0, KALEO_READ_ACCESS, sub.Put()) == ERROR_SUCCESS)
+            CaptureKey(sub.Get(), relPath.empty() ? childName : relPath + L"\\" + childName, name, keys);
+    }
+}
+
+} // namespace
+
+DWORD CaptureRegTree(HKEY key, std::vector<CRegKeyCopy>& keys) noexcept
+{
+    try
+    {
+        std::vector<wchar_t> name(kValueNameChars);
+        CaptureKey(key, std::wstring(), name, keys);
     }
     catch (const std::bad_alloc&)
     {

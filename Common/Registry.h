@@ -40,6 +40,40 @@ constexpr DWORD REG_KEY_NAME_MAX_CHARS = 255;
 DWORD ReadStringValue(HKEY key, const wchar_t* name, std::wstring& out) noexcept;
 DWORD ReadDwordValue(HKEY key, const wchar_t* name, DWORD& out) noexcept;
 
+// What a bounded read found out about the value, for callers that report it.
+struct CRegValueInfo
+{
+    DWORD dwType = REG_NONE;
+    DWORD dwBytes = 0;
+};
+// A REG_SZ/REG_EXPAND_SZ value of at most maxBytes bytes, up to its first NUL
+// (a missing terminator or an odd trailing byte is fine); read again when it
+// changes between the size query and the read. ERROR_INVALID_DATA for
+// another type, ERROR_MORE_DATA when larger (or still changing after a few
+// tries), the query's error otherwise; `out` is left untouched on failure.
+DWORD ReadBoundedString(HKEY key, const wchar_t* name, DWORD maxBytes, std::wstring& out,
+                        CRegValueInfo* info = nullptr) noexcept;
+
+// A copy of a key's tree: each key's path below the captured one ("" for
+// that key itself) and its values as stored.
+struct CRegValueCopy
+{
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+struct CRegKeyCopy
+{
+    std::wstring relPath;
+    std::vector<CRegValueCopy> values;
+};
+// The values and subkeys of an open key (with KEY_READ), recursively,
+// parents before children, in enumeration order; subkeys are opened with
+// KALEO_READ_ACCESS. A value that changes while read or a subkey that cannot
+// be opened is left out. 0, or ERROR_NOT_ENOUGH_MEMORY (`keys` then holds
+// what was captured so far).
+DWORD CaptureRegTree(HKEY key, std::vector<CRegKeyCopy>& keys) noexcept;
+
 // "InstallPath" of the root key, query access only. False (out untouched)
 // when the key or value is missing, malformed, too long or empty.
 bool GetInstallPath(std::wstring& out) noexcept;

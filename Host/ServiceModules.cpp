@@ -2,18 +2,13 @@
 #include "ServiceModules.h"
 
 #include "HostOutput.h"
+#include "PathText.h"
 #include "ReplyText.h"
 
 namespace Host
 {
 namespace
 {
-
-std::wstring FilePart(const std::wstring& path)
-{
-    const size_t sep = path.find_last_of(L"\\/");
-    return sep == std::wstring::npos ? path : path.substr(sep + 1);
-}
 
 PFN_SERVICE_ENTRY Resolve(HMODULE module, const char* name)
 {
@@ -24,7 +19,7 @@ PFN_SERVICE_ENTRY Resolve(HMODULE module, const char* name)
 } // namespace
 
 CServiceModuleFile::CServiceModuleFile(const std::wstring& path)
-    : m_path(path), m_name(FilePart(path))
+    : m_path(path), m_name(Common::FileNamePart(path))
 {
 }
 

@@ -31,43 +31,7 @@ std::wstring AppKeyPath(const std::wstring& name)
 
 DWORD ReadListValue(HKEY appsKey, std::wstring& out) noexcept
 {
-    try
-    {
-        // The value may change between the size query and the read.
-        for (int attempt = 0; attempt < 4; ++attempt)
-        {
-            DWORD type = REG_NONE;
-            DWORD bytes = 0;
-            LONG rc = ::RegQueryValueExW(appsKey, PRIORITY_LIST_VALUE, nullptr, &type, nullptr, &bytes);
-            if (rc != ERROR_SUCCESS)
-                return static_cast<DWORD>(rc);
-            if (type != REG_SZ && type != REG_EXPAND_SZ)
-                return ERROR_INVALID_DATA;
-            if (bytes > LIST_MAX_BYTES)
-                return ERROR_MORE_DATA;
-            // One spare zero character past what the query may fill.
-            std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
-            DWORD got = bytes;
-            rc = ::RegQueryValueExW(appsKey, PRIORITY_LIST_VALUE, nullptr, &type,
-                                    reinterpret_cast<BYTE*>(buffer.data()), &got);
-            if (rc == ERROR_MORE_DATA)
-                continue;
-            if (rc != ERROR_SUCCESS)
-                return static_cast<DWORD>(rc);
-            if (type != REG_SZ && type != REG_EXPAND_SZ)
-                return ERROR_INVALID_DATA;
-            if (got > bytes)
-                continue;
-            const size_t chars = got / sizeof(wchar_t);
-            out.assign(buffer.data(), ::wcsnlen(buffer.data(), chars));
-            return ERROR_SUCCESS;
-        }
-        return ERROR_MORE_DATA;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    return Common::ReadBoundedString(appsKey, PRIORITY_LIST_VALUE, LIST_MAX_BYTES, out);
 }
 
 DWORD WriteListValue(HKEY appsKey, const std::wstring& list) noexcept

@@ -83,7 +83,7 @@ std::wstring KeyText(const std::wstring& instance)
 
 } // namespace
 
-bool MakeSpecialDeviceKey(const wchar_t* path, DWORD& key)
+bool MakeSpecialDeviceKey(const wchar_t* path, DEVICE_HANDLE& deviceHandle)
 {
     std::wstring suffix;
     const auto* kind = FindSpecialKind(path, suffix);
@@ -91,23 +91,23 @@ bool MakeSpecialDeviceKey(const wchar_t* path, DWORD& key)
         return false;
     wchar_t pidText[16] = {};
     ::_snwprintf(pidText, 15, L"%x", kind->pid);
-    return ReadDecimal(pidText + suffix, key);
+    return ReadDecimal(pidText + suffix, deviceHandle);
 }
 
-bool MakeDeviceKey(const wchar_t* path, DWORD& key)
+bool MakeDeviceKey(const wchar_t* path, DEVICE_HANDLE& deviceHandle)
 {
     const LONG pid = ParseProductId(path);
     if (pid >= 0 && DeviceSources::IsSpecialPid(static_cast<DWORD>(pid)))
-        return MakeSpecialDeviceKey(path, key);
+        return MakeSpecialDeviceKey(path, deviceHandle);
 
     const std::wstring text = KeyText(ExtractInstanceId(path));
     // The C run-time's conversion (blanks, sign, "0x"); a text it cannot
-    // start on gives no key rather than key 0.
+    // start on gives no handle rather than handle 0.
     wchar_t* end = nullptr;
     const unsigned long value = wcstoul(text.c_str(), &end, 16);
     if (end == text.c_str())
         return false;
-    key = static_cast<DWORD>(value);
+    deviceHandle = static_cast<DEVICE_HANDLE>(value);
     return true;
 }
 

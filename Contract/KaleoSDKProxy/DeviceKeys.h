@@ -5,19 +5,22 @@
 #include <windows.h>
 #include <string>
 
+#include "DeviceHandle.h"
+
 namespace DeviceIdentity
 {
 
-// The 32-bit key of a device path. Special kinds (Hue bulb, broadcast
-// applications) go through MakeSpecialDeviceKey; any other path reads a
-// part of its instance text as hexadecimal. False, with `key` untouched,
-// when that text does not read as a number: such a device gets no record.
-bool MakeDeviceKey(const wchar_t* path, DWORD& key);
+// The 32-bit key of a device path, the device's handle. Special kinds (Hue
+// bulb, broadcast applications) go through MakeSpecialDeviceKey; any other
+// path reads a part of its instance text as hexadecimal. False, with
+// `deviceHandle` untouched, when that text does not read as a number: such a
+// device gets no record.
+bool MakeDeviceKey(const wchar_t* path, DEVICE_HANDLE& deviceHandle);
 
 // "%x%s" of the kind's pid and the number after the object text, read as
 // decimal (Hue bulb 5: 3015). False when the path names no special kind or
 // the number does not fit 32 bits.
-bool MakeSpecialDeviceKey(const wchar_t* path, DWORD& key);
+bool MakeSpecialDeviceKey(const wchar_t* path, DEVICE_HANDLE& deviceHandle);
 
 // The kind's pipe base followed by the device's number; empty when the
 // path names no special kind.

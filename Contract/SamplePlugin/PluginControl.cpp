@@ -4,6 +4,7 @@
 
 #include "PluginFiles.h"
 #include "PluginText.h"
+#include "TextCodec.h"
 
 namespace PluginControl
 {
@@ -65,7 +66,7 @@ bool ParseControlLine(const std::string& line, CControlLine& out)
     if (tokens.size() < 2 || tokens.size() > 3)
         return false;
     CControlLine parsed;
-    parsed.identifier = PluginText::Utf8ToWide(tokens[0]);
+    parsed.identifier = TextCodec::Utf8ToWideLenient(tokens[0]);
     uint32_t delay = 0;
     if (parsed.identifier.empty() || !ParseSigned(tokens[1], parsed.result) ||
         (tokens.size() == 3 && !ParseUnsigned(tokens[2], delay)))
@@ -83,7 +84,7 @@ CControlChoice ChooseControl(const std::string& fileText, const std::wstring& id
         CControlLine line;
         if (!ParseControlLine(text, line))
             continue;
-        if (line.identifier == ANY_DEVICE || PluginText::EqualsNoCase(line.identifier, identifier))
+        if (line.identifier == ANY_DEVICE || Common::EqualsNoCase(line.identifier, identifier))
         {
             choice.result = line.result;
             choice.delayMs = line.delayMs;

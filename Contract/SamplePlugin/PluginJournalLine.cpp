@@ -1,6 +1,7 @@
 #include "PluginJournalLine.h"
 
 #include "PluginText.h"
+#include "TextCodec.h"
 
 namespace PluginJournal
 {
@@ -31,7 +32,7 @@ void CJournalLine::Add(const char* key, const std::string& utf8Value)
 
 void CJournalLine::Add(const char* key, const std::wstring& value)
 {
-    Add(key, PluginText::WideToUtf8(value));
+    Add(key, TextCodec::WideToUtf8Lenient(value));
 }
 
 void CJournalLine::Add(const char* key, int64_t value)

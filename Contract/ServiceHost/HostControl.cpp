@@ -9,6 +9,7 @@
 
 #include "Handles.h"
 #include "PipeIo.h"
+#include "TextCodec.h"
 
 namespace Host
 {
@@ -42,11 +43,6 @@ std::vector<std::wstring> SplitWords(const std::wstring& text)
     if (!word.empty())
         words.push_back(word);
     return words;
-}
-
-bool EqualsNoCase(const std::wstring& a, const wchar_t* b)
-{
-    return ::_wcsicmp(a.c_str(), b) == 0;
 }
 
 // Unsigned 32-bit number, decimal or 0x-hexadecimal, nothing else around it.
@@ -156,11 +152,11 @@ DWORD ParseHostCommand(const std::wstring& command, _HOSTREQUEST& request)
     {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    if (words.size() == 1 && EqualsNoCase(words[0], L"status"))
+    if (words.size() == 1 && Common::EqualsNoCase(words[0].c_str(), L"status"))
         request.command = HOST_CMD_STATUS;
-    else if (words.size() == 1 && EqualsNoCase(words[0], L"stop"))
+    else if (words.size() == 1 && Common::EqualsNoCase(words[0].c_str(), L"stop"))
         request.command = HOST_CMD_STOP;
-    else if (words.size() == 2 && EqualsNoCase(words[0], L"event") &&
+    else if (words.size() == 2 && Common::EqualsNoCase(words[0].c_str(), L"event") &&
              ParseCode(words[1], request.argument))
         request.command = HOST_CMD_EVENT;
     else

@@ -11,6 +11,7 @@
 #include "PriorityList.h"
 #include "ProcessName.h"
 #include "Registry.h"
+#include "TextCodec.h"
 
 using namespace Common;
 using namespace PriorityList;
@@ -50,8 +51,7 @@ bool FindListedRow(const CAppData::_APPTABLE* table, int count, const std::wstri
         // A row without a process is no app that could own the lighting.
         if (processId == 0 || length == 0)
             continue;
-        if (::CompareStringOrdinal(name, static_cast<int>(length), entry.c_str(), static_cast<int>(entry.size()),
-                                   TRUE) == CSTR_EQUAL)
+        if (EqualsNoCase(std::wstring_view(name, length), entry))
         {
             result.dwProcessId = processId;
             result.strRowName.assign(name, length);

@@ -87,8 +87,7 @@ struct CExecutable
         std::wstring name = FileNamePart(path);
         if (!PriorityList::IsPlainAppName(name))
             return false;
-        const size_t sep = path.find_last_of(L"\\/");
-        strFolder = sep == std::wstring::npos ? std::wstring() : path.substr(0, sep);
+        strFolder = Common::FolderPart(path);
         strPath = path;
         strName.swap(name);
         return true;

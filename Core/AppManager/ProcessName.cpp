@@ -4,12 +4,6 @@
 
 #include "Handles.h"
 
-std::wstring FileNamePart(const std::wstring& path)
-{
-    const size_t sep = path.find_last_of(L"\\/");
-    return sep == std::wstring::npos ? path : path.substr(sep + 1);
-}
-
 bool QueryProcessImage(HANDLE process, std::wstring& path)
 {
     wchar_t buffer[MAX_PATH] = {};

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "Handles.h"
+#include "PathText.h"
 
 // The file name part of a full path (text after the last separator).
-std::wstring FileNamePart(const std::wstring& path);
+using Common::FileNamePart;
 
 // Full image path of a process opened with `access` (which includes
 // PROCESS_QUERY_LIMITED_INFORMATION); false with the last error set.

@@ -6,6 +6,7 @@
 #include "LogWriter.h"
 #include "NetDeviceNames.h"
 #include "RecordText.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -19,11 +20,11 @@ const CNetModuleSettings kSettings = {
     false,
 };
 
-using NetDevice::TextEquals;
+using Common::EqualsNoCase;
 
 bool SameDevice(const Common::IoT::_DEVICEINFOTYPE& a, const Common::IoT::_DEVICEINFOTYPE& b) noexcept
 {
-    return a.pid == b.pid && TextEquals(a.szMacAddress, b.szMacAddress);
+    return a.pid == b.pid && EqualsNoCase(a.szMacAddress, b.szMacAddress);
 }
 
 void LogDevice(const wchar_t* function, const wchar_t* reason, const wchar_t* which,
@@ -52,8 +53,8 @@ bool CIoTDeviceManager::CompareForRemoval(const wchar_t* function, const CRecord
 {
     if (!SameDevice(connected, discovered))
         return false;
-    const bool sameIp = TextEquals(connected.szIpAddress, discovered.szIpAddress);
-    const bool sameSerial = TextEquals(connected.szSerialNumber, discovered.szSerialNumber);
+    const bool sameIp = EqualsNoCase(connected.szIpAddress, discovered.szIpAddress);
+    const bool sameSerial = EqualsNoCase(connected.szSerialNumber, discovered.szSerialNumber);
     if (sameIp && sameSerial)
         return true;
     const wchar_t* reason = !sameIp && !sameSerial ? L"ip and serialno mismatch"
@@ -67,8 +68,8 @@ bool CIoTDeviceManager::CompareForRemoval(const wchar_t* function, const CRecord
 bool CIoTDeviceManager::IsAlreadyAttached(const wchar_t*, const CRecord& connected,
                                           const CRecord& discovered) noexcept
 {
-    return SameDevice(connected, discovered) && TextEquals(connected.szIpAddress, discovered.szIpAddress) &&
-           TextEquals(connected.szSerialNumber, discovered.szSerialNumber);
+    return SameDevice(connected, discovered) && EqualsNoCase(connected.szIpAddress, discovered.szIpAddress) &&
+           EqualsNoCase(connected.szSerialNumber, discovered.szSerialNumber);
 }
 
 void CIoTDeviceManager::LogRecord(const wchar_t* function, int32_t index, const CRecord& r) noexcept

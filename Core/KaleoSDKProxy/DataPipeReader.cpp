@@ -10,6 +10,7 @@
 #include <new>
 
 #include "DataPipeConnect.h"
+#include "DeviceHandleJson.h"
 #include "EventDelivery.h"
 #include "JsonNesting.h"
 #include "LogWriter.h"
@@ -40,7 +41,10 @@ constexpr size_t DUMP_LINE_CHARS = 200;
 
 struct CDebugLogName
 {
-    explicit CDebugLogName(int handle) noexcept { _snwprintf(text, 31, L"Debug_%d.log", handle); }
+    explicit CDebugLogName(DEVICE_HANDLE deviceHandle) noexcept
+    {
+        _snwprintf(text, 31, L"Debug_%d.log", DeviceHandleToInt(deviceHandle));
+    }
     wchar_t text[32] = {};
 };
 
@@ -113,7 +117,7 @@ DWORD CKaleoSDKNative::RunMonitorData(const CReaderStart& reader) noexcept
 {
     const DeviceRecord& record = reader.record;
     CAttachment& attachment = *record.attachment;
-    const CDebugLogName logFile(reader.handle);
+    const CDebugLogName logFile(reader.deviceHandle);
     const HANDLE shutdownEvent = attachment.shutdownEvent.Get();
     READER_LOG(logFile.text, Common::LOG_INFO, L"%s | START | Id = %d", RUN_NAME,
                static_cast<int>(::GetCurrentThreadId()));
@@ -245,7 +249,7 @@ void CKaleoSDKNative::ServeMessage(const CReaderStart& reader, const char* text,
     if (switches.enabled != 1 || reader.record.attachment->enabled != 1)
     {
         if (switches.debugProxy == 1)
-            READER_LOG(CDebugLogName(reader.handle).text, Common::LOG_ERROR, L"%s | Enable = %d", RUN_NAME,
+            READER_LOG(CDebugLogName(reader.deviceHandle).text, Common::LOG_ERROR, L"%s | Enable = %d", RUN_NAME,
                        static_cast<int>(switches.enabled));
         return;
     }
@@ -256,7 +260,7 @@ void CKaleoSDKNative::ServeMessage(const CReaderStart& reader, const char* text,
     try
     {
         json message = json::parse(text, text + length);
-        result = ProcessData(reader.handle, message, switches.debugProxy);
+        result = ProcessData(reader.deviceHandle, message, switches.debugProxy);
     }
     catch (const std::exception&)
     {
@@ -264,9 +268,9 @@ void CKaleoSDKNative::ServeMessage(const CReaderStart& reader, const char* text,
     }
 }
 
-DWORD CKaleoSDKNative::ProcessData(int handle, json& message, DWORD debugProxy)
+DWORD CKaleoSDKNative::ProcessData(DEVICE_HANDLE deviceHandle, json& message, DWORD debugProxy)
 {
-    message["device_handle"] = handle;
+    message[DEVICE_HANDLE_MEMBER] = DeviceHandleToJson(deviceHandle);
     std::string dump;
     if (debugProxy == 1)
         dump = message.dump();
@@ -275,21 +279,21 @@ DWORD CKaleoSDKNative::ProcessData(int handle, json& message, DWORD debugProxy)
     if (eventId != message.end() && !eventId->is_null())
     {
         if (*eventId == 2)
-            VxKaleoSDKProxy::QueueLightingEvent(static_cast<DWORD>(handle), std::move(message));
+            VxKaleoSDKProxy::QueueLightingEvent(deviceHandle, std::move(message));
         else
             VxKaleoSDKProxy::DeliverImmediate(message);
         result = ERROR_SUCCESS;
     }
     if (!dump.empty())
-        DumpMessage(handle, dump);
+        DumpMessage(deviceHandle, dump);
     return result;
 }
 
-void CKaleoSDKNative::DumpMessage(int handle, const std::string& text) noexcept
+void CKaleoSDKNative::DumpMessage(DEVICE_HANDLE deviceHandle, const std::string& text) noexcept
 {
     try
     {
-        const CDebugLogName logFile(handle);
+        const CDebugLogName logFile(deviceHandle);
         const std::wstring wide = TextCodec::Utf8ToWide(text);
         for (size_t at = 0; at < wide.size(); at += DUMP_LINE_CHARS)
         {

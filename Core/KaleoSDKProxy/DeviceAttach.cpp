@@ -24,11 +24,11 @@ const wchar_t HUE_NAME[] = L"CKaleoSDKNative::AddPhilipsHueDevice";
 // The handle of an accessory application or Hue bulb: the key its record
 // gets from the path the device manager builds for it. False when that
 // number does not fit a key; no record can then match.
-bool SpecialHandle(DWORD pid, int number, DWORD& handle)
+bool SpecialHandle(DWORD pid, int number, DEVICE_HANDLE& deviceHandle)
 {
     const std::wstring path = pid == DeviceSources::PID_PHILIPS_HUE ? DeviceIdentity::MakeHueBulbPath(number)
                                                                      : DeviceIdentity::MakeBroadcastPath(pid, number);
-    return !path.empty() && DeviceIdentity::MakeDeviceKey(path.c_str(), handle);
+    return !path.empty() && DeviceIdentity::MakeDeviceKey(path.c_str(), deviceHandle);
 }
 
 } // namespace
@@ -73,7 +73,8 @@ void CKaleoSDKNative::ReleaseHueMutex() noexcept
     m_hueMutex.Reset();
 }
 
-DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const DeviceRecord& record, bool hue) noexcept
+DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DEVICE_HANDLE deviceHandle, const DeviceRecord& record,
+                                    bool hue) noexcept
 {
     try
     {
@@ -85,7 +86,7 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
 
         DeviceRecord attached = record;
         attached.attachment = attachment;
-        auto start = std::make_unique<CReaderStart>(CReaderStart{static_cast<int>(key), attached, m_switches});
+        auto start = std::make_unique<CReaderStart>(CReaderStart{deviceHandle, attached, m_switches});
 
         // A reader needs its event to be stoppable: without one there is no thread.
         HMODULE pin = attachment->shutdownEvent ? ModulePin::Pin() : nullptr;
@@ -111,7 +112,7 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
         try
         {
             CSrwLock::CScopedLock lock(m_lock);
-            m_devices[key] = attached;
+            m_devices[deviceHandle] = attached;
         }
         catch (const std::bad_alloc&)
         {
@@ -133,10 +134,10 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DWORD key, const Dev
     }
 }
 
-DWORD CKaleoSDKNative::AddHIDDevice(int pid, const std::wstring& containerId, int& handle) noexcept
+DWORD CKaleoSDKNative::AddHIDDevice(int pid, const std::wstring& containerId, DEVICE_HANDLE& deviceHandle) noexcept
 {
     KLOG(Common::LOG_INFO, L"%s | START | pid = %d, containerId = %s, handle = %d", HID_NAME, pid,
-         containerId.c_str(), handle);
+         containerId.c_str(), DeviceHandleToInt(deviceHandle));
     DWORD result = ERROR_FUNCTION_FAILED;
     try
     {
@@ -150,10 +151,9 @@ DWORD CKaleoSDKNative::AddHIDDevice(int pid, const std::wstring& containerId, in
                     continue;
                 // Every interface sharing the container is attached; the
                 // last one gives the handle and the result.
-                result = IsAttached(static_cast<int>(entry.first))
-                             ? ERROR_ALREADY_EXISTS
-                             : AttachRecord(HID_NAME, entry.first, entry.second, false);
-                handle = static_cast<int>(entry.first);
+                result = IsAttached(entry.first) ? ERROR_ALREADY_EXISTS
+                                                 : AttachRecord(HID_NAME, entry.first, entry.second, false);
+                deviceHandle = entry.first;
             }
         }
     }
@@ -162,13 +162,14 @@ DWORD CKaleoSDKNative::AddHIDDevice(int pid, const std::wstring& containerId, in
         result = ERROR_NOT_ENOUGH_MEMORY;
     }
     KLOG(Common::LOG_INFO, L"%s | END | pid = %d, containerId = %s, handle = %d | result = %d", HID_NAME, pid,
-         containerId.c_str(), handle, static_cast<int>(result));
+         containerId.c_str(), DeviceHandleToInt(deviceHandle), static_cast<int>(result));
     return result;
 }
 
-DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, int& handle) noexcept
+DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, DEVICE_HANDLE& deviceHandle) noexcept
 {
-    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, appIndex = %d, id = %d ", CONNECT_NAME, pid, index, handle);
+    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, appIndex = %d, id = %d ", CONNECT_NAME, pid, index,
+         DeviceHandleToInt(deviceHandle));
     DWORD result = ERROR_FUNCTION_FAILED;
     try
     {
@@ -176,7 +177,7 @@ DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, int& handle) no
         {
             m_deviceManager->AddBroadcastDevices();
             const DeviceTable table = m_deviceManager->CopyRecords();
-            DWORD key = 0;
+            DEVICE_HANDLE candidate = 0; // named by the request; may have no record
             if (table.empty())
                 result = ERROR_EMPTY;
             else if (pid != static_cast<int>(DeviceSources::PID_BROADCAST_770) &&
@@ -185,13 +186,14 @@ DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, int& handle) no
             else
             {
                 result = ERROR_NOT_FOUND;
-                const auto it = SpecialHandle(static_cast<DWORD>(pid), index, key) ? table.find(key) : table.end();
+                const auto it = SpecialHandle(static_cast<DWORD>(pid), index, candidate) ? table.find(candidate)
+                                                                                        : table.end();
                 if (it != table.end() && (it->second.pid == DeviceSources::PID_BROADCAST_770 ||
                                           it->second.pid == DeviceSources::PID_BROADCAST_818))
                 {
-                    result = IsAttached(static_cast<int>(key)) ? ERROR_ALREADY_EXISTS
-                                                                : AttachRecord(CONNECT_NAME, key, it->second, false);
-                    handle = static_cast<int>(key);
+                    result = IsAttached(candidate) ? ERROR_ALREADY_EXISTS
+                                                   : AttachRecord(CONNECT_NAME, candidate, it->second, false);
+                    deviceHandle = candidate;
                 }
             }
         }
@@ -201,13 +203,14 @@ DWORD CKaleoSDKNative::AddKaleoConnectDevice(int pid, int index, int& handle) no
         result = ERROR_NOT_ENOUGH_MEMORY;
     }
     KLOG(Common::LOG_INFO, L"%s | END | pid = %d, appIndex = %d, id = %d | result = %d", CONNECT_NAME, pid, index,
-         handle, static_cast<int>(result));
+         DeviceHandleToInt(deviceHandle), static_cast<int>(result));
     return result;
 }
 
-DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, int& handle) noexcept
+DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, DEVICE_HANDLE& deviceHandle) noexcept
 {
-    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, id = %d, handle = %d ", HUE_NAME, pid, bulb, handle);
+    KLOG(Common::LOG_INFO, L"%s | START | pid = %d, id = %d, handle = %d ", HUE_NAME, pid, bulb,
+         DeviceHandleToInt(deviceHandle));
     DWORD result = AddPhilipsHueBulbIds(bulb);
     try
     {
@@ -222,7 +225,7 @@ DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, int& handle) noexc
             // The bulb's record comes from the list just written.
             m_deviceManager->AddSmartLightingDevices();
             const DeviceTable table = m_deviceManager->CopyRecords();
-            DWORD key = 0;
+            DEVICE_HANDLE candidate = 0; // named by the request; may have no record
             if (table.empty())
                 result = ERROR_EMPTY;
             else if (pid != static_cast<int>(DeviceSources::PID_PHILIPS_HUE))
@@ -230,12 +233,13 @@ DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, int& handle) noexc
             else
             {
                 result = ERROR_NOT_FOUND;
-                const auto it = SpecialHandle(DeviceSources::PID_PHILIPS_HUE, bulb, key) ? table.find(key) : table.end();
+                const auto it = SpecialHandle(DeviceSources::PID_PHILIPS_HUE, bulb, candidate) ? table.find(candidate)
+                                                                                             : table.end();
                 if (it != table.end() && it->second.pid == DeviceSources::PID_PHILIPS_HUE)
                 {
-                    result = IsAttached(static_cast<int>(key)) ? ERROR_ALREADY_EXISTS
-                                                                : AttachRecord(HUE_NAME, key, it->second, true);
-                    handle = static_cast<int>(key);
+                    result = IsAttached(candidate) ? ERROR_ALREADY_EXISTS
+                                                   : AttachRecord(HUE_NAME, candidate, it->second, true);
+                    deviceHandle = candidate;
                 }
             }
         }
@@ -245,6 +249,6 @@ DWORD CKaleoSDKNative::AddPhilipsHueDevice(int pid, int bulb, int& handle) noexc
         result = ERROR_NOT_ENOUGH_MEMORY;
     }
     KLOG(Common::LOG_INFO, L"%s | END | pid = %d, appIndex = %d, handle = %d | result = %d", HUE_NAME, pid, bulb,
-         handle, static_cast<int>(result));
+         DeviceHandleToInt(deviceHandle), static_cast<int>(result));
     return result;
 }

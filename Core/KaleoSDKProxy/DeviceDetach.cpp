@@ -58,15 +58,15 @@ void CKaleoSDKNative::ReleaseAttachment(const wchar_t* logName, const DeviceReco
         attachment.shutdownEvent.Reset();
 }
 
-DWORD CKaleoSDKNative::RemoveDevice(int handle) noexcept
+DWORD CKaleoSDKNative::RemoveDevice(DEVICE_HANDLE deviceHandle) noexcept
 {
-    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", REMOVE_NAME, handle);
+    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", REMOVE_NAME, DeviceHandleToInt(deviceHandle));
     DWORD result = ERROR_SUCCESS;
     {
         CSrwLock::CScopedLock lock(m_lock);
         if (!m_devices.empty())
         {
-            const auto it = m_devices.find(static_cast<DWORD>(handle));
+            const auto it = m_devices.find(deviceHandle);
             if (it == m_devices.end())
                 result = ERROR_NOT_FOUND;
             else
@@ -78,21 +78,22 @@ DWORD CKaleoSDKNative::RemoveDevice(int handle) noexcept
             }
         }
     }
-    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", REMOVE_NAME, handle, static_cast<int>(result));
+    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", REMOVE_NAME, DeviceHandleToInt(deviceHandle),
+         static_cast<int>(result));
     return result;
 }
 
 int CKaleoSDKNative::Cleanup() noexcept
 {
     KLOG(Common::LOG_INFO, L"%s | START", CLEANUP_NAME);
-    std::unordered_map<DWORD, DeviceRecord> attached;
+    std::unordered_map<DEVICE_HANDLE, DeviceRecord> attached;
     {
         CSrwLock::CScopedLock lock(m_lock);
         attached.swap(m_devices);
     }
     for (const auto& entry : attached)
     {
-        KLOG(Common::LOG_INFO, L"%s | device_handle = %d | pid = %d", CLEANUP_NAME, static_cast<int>(entry.first),
+        KLOG(Common::LOG_INFO, L"%s | device_handle = %d | pid = %d", CLEANUP_NAME, DeviceHandleToInt(entry.first),
              static_cast<int>(entry.second.pid));
         if (entry.second.pid == DeviceSources::PID_PHILIPS_HUE)
             RemoveHueBulb(entry.second.objectName);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceHandle.h"
 #include "Handles.h"
 #include "Locks.h"
 
@@ -37,9 +38,9 @@ using Common::CThreadpoolTimer;
 // own device's range (after the others).
 using EventKey = LONGLONG;
 
-constexpr EventKey MakeEventKey(DWORD handle, DWORD sequenceBits) noexcept
+constexpr EventKey MakeEventKey(DEVICE_HANDLE deviceHandle, DWORD sequenceBits) noexcept
 {
-    return static_cast<EventKey>((static_cast<ULONGLONG>(handle) << 32) | sequenceBits);
+    return static_cast<EventKey>((static_cast<ULONGLONG>(deviceHandle) << 32) | sequenceBits);
 }
 static_assert(MakeEventKey(0x80000000u, 0) < MakeEventKey(5, 0) && MakeEventKey(5, 0) < MakeEventKey(5, 0xFFFFFFFFu),
               "keys follow the signed device handle, then the unsigned sequence bits");

@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "CatalogCache.h"
+#include "DeviceHandle.h"
 #include "DeviceRecord.h"
 #include "Handles.h"
 #include "Locks.h"
 #include "LogWriter.h"
 
-using DeviceTable = std::unordered_map<DWORD, DeviceRecord>;
+using DeviceTable = std::unordered_map<DEVICE_HANDLE, DeviceRecord>;
 
 class CDeviceManagerNative
 {

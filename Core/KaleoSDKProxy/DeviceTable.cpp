@@ -40,14 +40,14 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
     const CCatalogSnapshot& catalog = scan.catalog;
     if (catalog.status != ERROR_SUCCESS)
         return ERROR_FUNCTION_FAILED;
-    DWORD key = 0;
-    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), key))
+    DEVICE_HANDLE deviceHandle = 0;
+    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), deviceHandle))
         return ERROR_FUNCTION_FAILED;
     {
         // Most adds of a rescan meet a device already known: settle those
         // before building a record. The insertion below decides for good.
         CSrwLock::CScopedLock lock(m_tableLock);
-        if (m_records.count(key) != 0)
+        if (m_records.count(deviceHandle) != 0)
             return ERROR_FUNCTION_FAILED;
     }
     try
@@ -59,7 +59,7 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
             // Lookup and insertion under one lock: a device added by several
             // threads at once gets one record.
             CSrwLock::CScopedLock lock(m_tableLock);
-            if (!m_records.emplace(key, record).second)
+            if (!m_records.emplace(deviceHandle, record).second)
                 return ERROR_FUNCTION_FAILED;
         }
         KLOG_BATCH(scan.log, Common::LOG_INFO, L"%s | SUCCESS | %s %s", L"CDeviceManagerNative::AddDevice", record.devicePath.c_str(),
@@ -74,11 +74,11 @@ DWORD CDeviceManagerNative::AddDevice(const std::wstring& path, const std::wstri
 
 DWORD CDeviceManagerNative::RemoveDevice(const std::wstring& path) noexcept
 {
-    DWORD key = 0;
-    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), key))
+    DEVICE_HANDLE deviceHandle = 0;
+    if (!DeviceIdentity::MakeDeviceKey(path.c_str(), deviceHandle))
         return ERROR_FUNCTION_FAILED;
     CSrwLock::CScopedLock lock(m_tableLock);
-    return m_records.erase(key) == 1 ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+    return m_records.erase(deviceHandle) == 1 ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
 
 DeviceTable CDeviceManagerNative::CopyRecords() const

@@ -183,9 +183,9 @@ void DeliverImmediate(const nlohmann::json& message)
     FireEventCallback(WrapEvent(message.dump()).c_str());
 }
 
-void QueueLightingEvent(DWORD handle, nlohmann::json&& message)
+void QueueLightingEvent(DEVICE_HANDLE deviceHandle, nlohmann::json&& message)
 {
-    const EventKey key = MakeEventKey(handle, SequenceBits(message));
+    const EventKey key = MakeEventKey(deviceHandle, SequenceBits(message));
     // Serialised before it is queued, so a message that cannot be written
     // is refused here, on the reader's thread, and never reaches a batch.
     std::string text = message.dump();

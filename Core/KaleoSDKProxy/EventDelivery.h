@@ -44,7 +44,7 @@ void FireEventCallback(const char* text) noexcept;
 // Called on reader threads. Both may throw nlohmann::json::exception (a non-number
 // "linkDeviceSeqId", text that is not valid UTF-8 at serialisation): the reader drops the message.
 void DeliverImmediate(const nlohmann::json& message);
-void QueueLightingEvent(DWORD handle, nlohmann::json&& message);
+void QueueLightingEvent(DEVICE_HANDLE deviceHandle, nlohmann::json&& message);
 
 // Library unload, after the reader threads have ended. On FreeLibrary:
 // stops the timer, waits for a running batch and frees the frame. At

@@ -106,13 +106,13 @@ DWORD CKaleoSDKNative::AddPhilipsHueBulbIds(int bulb) noexcept
     }
 }
 
-DWORD CKaleoSDKNative::RemovePhilipsHueBulbIds(int handle) noexcept
+DWORD CKaleoSDKNative::RemovePhilipsHueBulbIds(DEVICE_HANDLE deviceHandle) noexcept
 {
     std::wstring objectName;
     try
     {
         CSrwLock::CScopedLock lock(m_lock);
-        const auto it = m_devices.find(static_cast<DWORD>(handle));
+        const auto it = m_devices.find(deviceHandle);
         if (it == m_devices.end())
             return ERROR_NOT_FOUND;
         objectName = it->second.objectName;

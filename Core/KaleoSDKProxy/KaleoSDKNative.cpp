@@ -60,10 +60,10 @@ size_t CKaleoSDKNative::AttachedCount() const noexcept
     return m_devices.size();
 }
 
-bool CKaleoSDKNative::IsAttached(int handle) const noexcept
+bool CKaleoSDKNative::IsAttached(DEVICE_HANDLE deviceHandle) const noexcept
 {
     CSrwLock::CScopedLock lock(m_lock);
-    return m_devices.find(static_cast<DWORD>(handle)) != m_devices.end();
+    return m_devices.find(deviceHandle) != m_devices.end();
 }
 
 bool CKaleoSDKNative::HoldsHueMutex() const noexcept

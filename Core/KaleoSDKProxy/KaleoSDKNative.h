@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DeviceHandle.h"
 #include "DeviceManagerNative.h"
 #include "Handles.h"
 #include "Locks.h"
@@ -44,16 +45,16 @@ public:
     nlohmann::json HandleSetDeviceState(nlohmann::json request);
 
     // Attach operations: 0 with the device handle, or a Win32 code.
-    DWORD AddHIDDevice(int pid, const std::wstring& containerId, int& handle) noexcept;
-    DWORD AddKaleoConnectDevice(int pid, int index, int& handle) noexcept;
-    DWORD AddPhilipsHueDevice(int pid, int bulb, int& handle) noexcept;
+    DWORD AddHIDDevice(int pid, const std::wstring& containerId, DEVICE_HANDLE& deviceHandle) noexcept;
+    DWORD AddKaleoConnectDevice(int pid, int index, DEVICE_HANDLE& deviceHandle) noexcept;
+    DWORD AddPhilipsHueDevice(int pid, int bulb, DEVICE_HANDLE& deviceHandle) noexcept;
 
     // The registry list of attached Hue bulbs.
     DWORD AddPhilipsHueBulbIds(int bulb) noexcept;
-    DWORD RemovePhilipsHueBulbIds(int handle) noexcept;
+    DWORD RemovePhilipsHueBulbIds(DEVICE_HANDLE deviceHandle) noexcept;
 
     // Detaches one device: 0, or 1168 for a handle that is not attached.
-    DWORD RemoveDevice(int handle) noexcept;
+    DWORD RemoveDevice(DEVICE_HANDLE deviceHandle) noexcept;
     // Detaches every device and stops the device manager; the number of
     // records the manager removed.
     int Cleanup() noexcept;
@@ -61,11 +62,11 @@ public:
     // One pipe message of a device: 0 when it was forwarded to the host,
     // 1627 without "eventId". Runs on the device's reader thread; with
     // debugProxy 1 the message goes to the device's log as well.
-    static DWORD ProcessData(int handle, nlohmann::json& message, DWORD debugProxy);
+    static DWORD ProcessData(DEVICE_HANDLE deviceHandle, nlohmann::json& message, DWORD debugProxy);
 
     // Attached devices; for tests.
     size_t AttachedCount() const noexcept;
-    bool IsAttached(int handle) const noexcept;
+    bool IsAttached(DEVICE_HANDLE deviceHandle) const noexcept;
     bool HoldsHueMutex() const noexcept;
 
 private:
@@ -82,19 +83,19 @@ private:
     // never touches this object, so a detach need not outwait it.
     struct CReaderStart
     {
-        int handle;
+        DEVICE_HANDLE deviceHandle;
         DeviceRecord record;
         std::shared_ptr<const CReaderSwitches> switches;
     };
 
-    DWORD AttachRecord(const wchar_t* logName, DWORD key, const DeviceRecord& record, bool hue) noexcept;
+    DWORD AttachRecord(const wchar_t* logName, DEVICE_HANDLE deviceHandle, const DeviceRecord& record, bool hue) noexcept;
     CKeptMutex CreateDeviceMutex(const wchar_t* logName, const std::wstring& objectName) noexcept;
     // True when this call created the Hue mutex.
     bool CreateHueMutex() noexcept;
     void ReleaseHueMutex() noexcept;
     // Stops the reader, releases the device's objects; logs under logName.
     void ReleaseAttachment(const wchar_t* logName, const DeviceRecord& record, bool namePipeInLog) noexcept;
-    DWORD SetDeviceEnabled(int handle, LONG enable) noexcept;
+    DWORD SetDeviceEnabled(DEVICE_HANDLE deviceHandle, LONG enable) noexcept;
     bool HueBridgePaired(const wchar_t* logName) noexcept;
     // Takes the bulb named by a Hue device's object text off the list.
     DWORD RemoveHueBulb(const std::wstring& objectName) noexcept;
@@ -107,9 +108,9 @@ private:
     static DWORD DropRestOfMessage(HANDLE instance, HANDLE ioEvent, HANDLE shutdownEvent, char* buffer,
                                    const wchar_t* logFile) noexcept;
     static void ServeMessage(const CReaderStart& reader, const char* text, size_t length, DWORD& result) noexcept;
-    static void DumpMessage(int handle, const std::string& text) noexcept;
+    static void DumpMessage(DEVICE_HANDLE deviceHandle, const std::string& text) noexcept;
 
-    std::unordered_map<DWORD, DeviceRecord> m_devices;
+    std::unordered_map<DEVICE_HANDLE, DeviceRecord> m_devices;
     mutable Common::CSrwLock m_lock;
     std::unique_ptr<CDeviceManagerNative> m_deviceManager;
     CKeptMutex m_hueMutex;

@@ -51,9 +51,9 @@ char* PollEvents()
     return VxKaleoSDKProxy::PollEvents();
 }
 
-DWORD RemoveDevice(int handle)
+DWORD RemoveDevice(int deviceHandle)
 {
-    return ProxyRemoveDevice(handle);
+    return ProxyRemoveDevice(DeviceHandleFromInt(deviceHandle));
 }
 
 // Booleans cross to the host as 32-bit BOOLs: a host reads all of EAX.

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DeviceHandleJson.h"
 #include "JsonNesting.h"
 #include "KaleoSDKNative.h"
 #include "LogWriter.h"
@@ -174,10 +175,10 @@ long long RunAction(json& request, json& result)
         return result["error"].get<long long>();
     case 3:
         (void)request["pid"].get<int>();
-        result["device_handle"] = 0;
+        result[DEVICE_HANDLE_MEMBER] = DeviceHandleToJson(0);
         return -1;
     case 4:
-        return static_cast<long long>(ProxyRemoveDevice(request["device_handle"].get<int>()));
+        return static_cast<long long>(ProxyRemoveDevice(DeviceHandleFromJson(request[DEVICE_HANDLE_MEMBER])));
     case 5:
         return ForwardToInvoke(request["message"], result);
     default:

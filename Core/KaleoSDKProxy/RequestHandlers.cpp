@@ -3,6 +3,7 @@
 // the wrong type raises its type error, which Invoke reports.
 #include "KaleoSDKNative.h"
 
+#include "DeviceHandleJson.h"
 #include "DeviceSources.h"
 #include "TextCodec.h"
 
@@ -42,7 +43,7 @@ json CKaleoSDKNative::HandleAddDevice(json request)
         return response;
     }
     const int pid = pidValue.get<int>();
-    int handle = 0;
+    DEVICE_HANDLE deviceHandle = 0;
     DWORD rc = ERROR_SUCCESS;
     if (IsBroadcastPid(pid))
     {
@@ -52,7 +53,7 @@ json CKaleoSDKNative::HandleAddDevice(json request)
             SetOutcome(response, "param index is null", ERROR_INVALID_INDEX);
             return response;
         }
-        rc = AddKaleoConnectDevice(pid, index.get<int>(), handle);
+        rc = AddKaleoConnectDevice(pid, index.get<int>(), deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddKaleoConnectDevice", rc);
     }
@@ -64,7 +65,7 @@ json CKaleoSDKNative::HandleAddDevice(json request)
             SetOutcome(response, "param id is null", ERROR_INVALID_DATA);
             return response;
         }
-        rc = AddPhilipsHueDevice(pid, id.get<int>(), handle);
+        rc = AddPhilipsHueDevice(pid, id.get<int>(), deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddPhilipshueDevice", rc);
     }
@@ -76,14 +77,14 @@ json CKaleoSDKNative::HandleAddDevice(json request)
             SetOutcome(response, "param containerId is null", ERROR_INVALID_PARAMETER);
             return response;
         }
-        rc = AddHIDDevice(pid, TextCodec::AnsiToWide(containerId.get<std::string>()), handle);
+        rc = AddHIDDevice(pid, TextCodec::AnsiToWide(containerId.get<std::string>()), deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddHIDDevice", rc);
     }
     if (rc == ERROR_SUCCESS)
     {
         SetOutcome(response, "SUCCESS", ERROR_SUCCESS);
-        response["return"] = json{{"device_handle", handle}};
+        response["return"] = json{{DEVICE_HANDLE_MEMBER, DeviceHandleToJson(deviceHandle)}};
     }
     return response;
 }
@@ -93,7 +94,7 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
     json response = DefaultResponse();
     json& param = request["param"];
     const json& enableValue = param["enable"];
-    const json& handleValue = param["device_handle"];
+    const json& handleValue = param[DEVICE_HANDLE_MEMBER];
     if (enableValue.is_null())
     {
         SetOutcome(response, "param is invalid", ERROR_INVALID_PARAMETER);
@@ -112,7 +113,7 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
         }
     }
     else
-        rc = SetDeviceEnabled(handleValue.get<int>(), enable);
+        rc = SetDeviceEnabled(DeviceHandleFromJson(handleValue), enable);
     if (rc == ERROR_SUCCESS)
         SetOutcome(response, "SUCCESS", ERROR_SUCCESS);
     else
@@ -120,12 +121,12 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
     return response;
 }
 
-DWORD CKaleoSDKNative::SetDeviceEnabled(int handle, LONG enable) noexcept
+DWORD CKaleoSDKNative::SetDeviceEnabled(DEVICE_HANDLE deviceHandle, LONG enable) noexcept
 {
     CSrwLock::CScopedLock lock(m_lock);
     if (m_devices.empty())
         return ERROR_FUNCTION_FAILED;
-    const auto it = m_devices.find(static_cast<DWORD>(handle));
+    const auto it = m_devices.find(deviceHandle);
     if (it == m_devices.end())
         return ERROR_NOT_FOUND;
     ::InterlockedExchange(&it->second.attachment->enabled, enable);

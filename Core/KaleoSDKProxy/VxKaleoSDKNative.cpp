@@ -50,11 +50,12 @@ int ProxyUnInit() noexcept
     return result;
 }
 
-DWORD ProxyRemoveDevice(int handle) noexcept
+DWORD ProxyRemoveDevice(DEVICE_HANDLE deviceHandle) noexcept
 {
-    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", L"RemoveDevice", handle);
-    const DWORD result = g_native ? g_native->RemoveDevice(handle) : ERROR_FUNCTION_FAILED;
-    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", L"RemoveDevice", handle, static_cast<int>(result));
+    KLOG(Common::LOG_INFO, L"%s | START | id = %d ", L"RemoveDevice", DeviceHandleToInt(deviceHandle));
+    const DWORD result = g_native ? g_native->RemoveDevice(deviceHandle) : ERROR_FUNCTION_FAILED;
+    KLOG(Common::LOG_INFO, L"%s | END | id = %d | result = %d", L"RemoveDevice", DeviceHandleToInt(deviceHandle),
+         static_cast<int>(result));
     return result;
 }
 

@@ -4,6 +4,8 @@
 // the host's one thread.
 #include <windows.h>
 
+#include "DeviceHandle.h"
+
 // Creates the native instance when there is none and starts its device
 // manager: the number of devices found, or -1.
 int ProxyInit() noexcept;
@@ -11,7 +13,7 @@ int ProxyInit() noexcept;
 // an instance.
 int ProxyUnInit() noexcept;
 // Detaches a device: 1627 without an instance, else the detach's result.
-DWORD ProxyRemoveDevice(int handle) noexcept;
+DWORD ProxyRemoveDevice(DEVICE_HANDLE deviceHandle) noexcept;
 // Library unload. At process exit the instance is left to the system: its
 // threads are gone and waiting for them would hang.
 void ProxyProcessDetach(bool processExit) noexcept;

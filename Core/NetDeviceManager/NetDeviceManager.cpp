@@ -15,6 +15,7 @@
 #include "NetDeviceNames.h"
 #include "RecordText.h"
 #include "Registry.h"
+#include "TextCodec.h"
 
 CFunctionName::CFunctionName(const wchar_t* className, const wchar_t* function) noexcept
 {

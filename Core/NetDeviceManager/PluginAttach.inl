@@ -80,7 +80,7 @@ bool CNetDeviceManager<TRecord>::IsCopyInUse(const std::wstring& target) const
 {
     Common::CSrwLock::CScopedLock lock(m_deviceLock);
     for (const auto& entry : m_connected)
-        if (::CompareStringOrdinal(entry.second.szModulePath, -1, target.c_str(), -1, TRUE) == CSTR_EQUAL)
+        if (Common::EqualsNoCase(entry.second.szModulePath, target.c_str()))
             return true;
     return false;
 }

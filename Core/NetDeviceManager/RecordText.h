@@ -14,9 +14,4 @@ namespace NetDevice
 // name another device.
 bool CopyRecordText(wchar_t (&field)[Common::DEVICE_TEXT_CHARS], const std::wstring& text) noexcept;
 
-// Texts of two records (or a record and a value) are the same device's when
-// they are equal ignoring letter case, ordinally (no locale).
-bool TextEquals(const wchar_t* a, const wchar_t* b) noexcept;
-bool TextEquals(const std::wstring& a, const std::wstring& b) noexcept;
-
 } // namespace NetDevice

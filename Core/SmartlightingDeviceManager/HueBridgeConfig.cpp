@@ -53,7 +53,7 @@ unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
     const json* chosen = nullptr;
     for (const json& group : groups)
     {
-        if (NetDevice::TextEquals(StringMember(group, NetDevice::HUE_ID), selected))
+        if (Common::EqualsNoCase(StringMember(group, NetDevice::HUE_ID), selected))
             chosen = &group;
     }
     if (chosen == nullptr)

@@ -8,6 +8,7 @@
 #include "NetDeviceNames.h"
 #include "RecordText.h"
 #include "Registry.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -24,12 +25,12 @@ const CNetModuleSettings kSettings = {
 // The module name takes the identifier's characters up to the 12th.
 constexpr size_t MIN_BRIDGE_ID_CHARS = 12;
 
-using NetDevice::TextEquals;
+using Common::EqualsNoCase;
 
 bool SameBridge(const Common::SmartLighting::_DEVICEINFOTYPE& a,
                 const Common::SmartLighting::_DEVICEINFOTYPE& b) noexcept
 {
-    return TextEquals(a.szId, b.szId) && TextEquals(a.szName, b.szName) && TextEquals(a.szIpAddress, b.szIpAddress);
+    return EqualsNoCase(a.szId, b.szId) && EqualsNoCase(a.szName, b.szName) && EqualsNoCase(a.szIpAddress, b.szIpAddress);
 }
 
 // The "SelectedGroup" and "LightChannels" texts of a record's group
@@ -86,7 +87,7 @@ bool CSmartlightingDeviceManager::CompareGroups(const wchar_t* function, const C
             KLOG(Common::LOG_ERROR, L"%s | %s", function, error.c_str());
             return false;
         }
-        if (TextEquals(c.group, d.group) && TextEquals(c.channels, d.channels))
+        if (EqualsNoCase(c.group, d.group) && EqualsNoCase(c.channels, d.channels))
             return true;
         if (logDifference)
         {

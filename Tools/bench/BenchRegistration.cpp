@@ -35,6 +35,7 @@
 #include "AppData.h"
 #include "Handles.h"
 #include "NamedEvents.h"
+#include "PathText.h"
 #include "RegisterData.h"
 #include "Registry.h"
 #include "RequestChannel.h"
@@ -60,8 +61,7 @@ std::wstring ExeFolder()
 {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L'\\'));
+    return Common::FolderPart(path);
 }
 
 // ---------------------------------------------------------------------------

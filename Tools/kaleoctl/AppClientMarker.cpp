@@ -2,6 +2,7 @@
 #include "AppClient.h"
 
 #include "GlobalSecurity.h"
+#include "PathText.h"
 
 using namespace Common;
 
@@ -26,8 +27,7 @@ std::wstring ProcessFileName(DWORD processId)
     if (!::QueryFullProcessImageNameW(process.Get(), 0, path, &size))
         return std::wstring();
     const std::wstring full(path, size < MAX_PATH ? size : MAX_PATH - 1);
-    const size_t sep = full.find_last_of(L"\\/");
-    return sep == std::wstring::npos ? full : full.substr(sep + 1);
+    return Common::FileNamePart(full);
 }
 
 } // namespace AppClient

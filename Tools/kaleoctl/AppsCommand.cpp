@@ -16,6 +16,7 @@
 #include "Handles.h"
 #include "PriorityList.h"
 #include "Registry.h"
+#include "TextCodec.h"
 
 using namespace Common;
 
@@ -28,23 +29,20 @@ constexpr DWORD kMaxTextBytes = 64 * 1024;
 // One value of a record, as printed.
 std::wstring DescribeText(HKEY key, const wchar_t* name)
 {
-    DWORD type = REG_NONE;
-    DWORD bytes = 0;
-    LONG rc = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+    std::wstring text;
+    CRegValueInfo info;
+    const DWORD rc = ReadBoundedString(key, name, kMaxTextBytes, text, &info);
     if (rc == ERROR_FILE_NOT_FOUND)
         return L"(missing)";
-    if (rc != ERROR_SUCCESS)
-        return Console::Format(L"(unreadable, %ld)", rc);
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return Console::Format(L"(not a string: type %lu)", type);
-    if (bytes > kMaxTextBytes)
-        return Console::Format(L"(%lu bytes, too large to show)", bytes);
-    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
-    DWORD got = bytes;
-    rc = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
-    if (rc != ERROR_SUCCESS || got > bytes)
+    if (rc == ERROR_INVALID_DATA)
+        return Console::Format(L"(not a string: type %lu)", info.dwType);
+    if (rc == ERROR_MORE_DATA && info.dwBytes > kMaxTextBytes)
+        return Console::Format(L"(%lu bytes, too large to show)", info.dwBytes);
+    if (rc == ERROR_MORE_DATA)
         return L"(changed while read)";
-    return L"\"" + std::wstring(buffer.data(), ::wcsnlen(buffer.data(), got / sizeof(wchar_t))) + L"\"";
+    if (rc != ERROR_SUCCESS)
+        return Console::Format(L"(unreadable, %ld)", static_cast<long>(rc));
+    return L"\"" + text + L"\"";
 }
 
 bool ReadDword(HKEY key, const wchar_t* name, DWORD& value)
@@ -135,9 +133,7 @@ struct CTableSnapshot
     {
         for (const AppClient::CTableRow& row : table.rows)
         {
-            if (row.dwProcessId != 0 &&
-                ::CompareStringOrdinal(row.name.c_str(), static_cast<int>(row.name.size()), name.c_str(),
-                                       static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+            if (row.dwProcessId != 0 && EqualsNoCase(row.name, name))
                 return &row;
         }
         return nullptr;

@@ -5,19 +5,15 @@
 #include <cwchar>
 #include <vector>
 
+#include "TextCodec.h"
+
 namespace
 {
 void WriteUtf8(DWORD stdHandle, const std::wstring& text)
 {
-    if (text.empty())
+    const std::string bytes = TextCodec::WideToUtf8Lenient(text);
+    if (bytes.empty())
         return;
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return;
-    std::vector<char> bytes(static_cast<size_t>(size));
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(stdHandle), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Handles.h"
+#include "PathText.h"
 #include "Registry.h"
 
 using namespace Common;
@@ -61,9 +62,7 @@ std::wstring OwnFolder()
     const DWORD chars = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (chars == 0 || chars >= MAX_PATH)
         return std::wstring();
-    std::wstring folder(path, chars);
-    const size_t slash = folder.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+    return Common::FolderPart(std::wstring(path, chars));
 }
 
 // The names of the plug-ins copied; those not built are left out.

@@ -11,8 +11,8 @@
 #include "ConfigNames.h"
 #include "NetDev.h"
 #include "NetDevFiles.h"
-#include "PluginText.h"
 #include "Scramble.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -36,7 +36,7 @@ bool ParseGroup(const std::wstring& text, CGroup& group)
     const size_t equals = text.find(L'=');
     if (equals == std::wstring::npos || equals == 0)
         return false;
-    group.id = PluginText::WideToUtf8(text.substr(0, equals));
+    group.id = TextCodec::WideToUtf8Lenient(text.substr(0, equals));
     group.lights.clear();
     size_t start = equals + 1;
     while (start < text.size())
@@ -46,7 +46,7 @@ bool ParseGroup(const std::wstring& text, CGroup& group)
             comma = text.size();
         if (comma == start)
             return false;
-        group.lights.push_back(PluginText::WideToUtf8(text.substr(start, comma - start)));
+        group.lights.push_back(TextCodec::WideToUtf8Lenient(text.substr(start, comma - start)));
         start = comma + 1;
     }
     return text.back() != L',';
@@ -81,14 +81,14 @@ std::string BridgeDocument(const CBridge& bridge)
     }
     std::string selected;
     if (bridge.selectedGiven)
-        selected = PluginText::WideToUtf8(bridge.selected);
+        selected = TextCodec::WideToUtf8Lenient(bridge.selected);
     else if (!bridge.groups.empty())
         selected = bridge.groups.front().id;
 
     nlohmann::json entry = nlohmann::json::object();
-    entry[NetDevice::HUE_ID] = PluginText::WideToUtf8(bridge.id);
-    entry[NetDevice::HUE_NAME] = PluginText::WideToUtf8(bridge.name);
-    entry[NetDevice::HUE_IP_ADDRESS] = PluginText::WideToUtf8(bridge.ip);
+    entry[NetDevice::HUE_ID] = TextCodec::WideToUtf8Lenient(bridge.id);
+    entry[NetDevice::HUE_NAME] = TextCodec::WideToUtf8Lenient(bridge.name);
+    entry[NetDevice::HUE_IP_ADDRESS] = TextCodec::WideToUtf8Lenient(bridge.ip);
     entry[NetDevice::HUE_SELECTED_GROUP] = selected;
     entry[NetDevice::HUE_GROUPS] = groups;
     nlohmann::json root = nlohmann::json::object();
@@ -128,7 +128,7 @@ int Hue(CArgs& args)
     }
 
     // UTF-8, as the module reads it.
-    const std::string text = haveRaw ? PluginText::WideToUtf8(raw) : BridgeDocument(bridge);
+    const std::string text = haveRaw ? TextCodec::WideToUtf8Lenient(raw) : BridgeDocument(bridge);
     const std::string bytes = plain ? text : NetDevice::MakeScrambledFile(text, NetDevice::SMARTLIGHTING_CONFIG_KEY);
     const DWORD rc = NetDevFiles::WriteFileReplacing(path, bytes);
     if (rc != ERROR_SUCCESS)

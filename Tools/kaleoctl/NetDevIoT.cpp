@@ -10,7 +10,7 @@
 #include "NetDev.h"
 #include "NetDevFiles.h"
 #include "NetDevIoTList.h"
-#include "PluginText.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -60,7 +60,7 @@ bool TakeEdit(CArgs& args, CEdit& edit)
     for (const CTextOption& option : kTextOptions)
     {
         if (TakeOption(args, option.option, text))
-            edit.members[option.member] = PluginText::WideToUtf8(text);
+            edit.members[option.member] = TextCodec::WideToUtf8Lenient(text);
     }
     for (const CNumberOption& option : kNumberOptions)
     {
@@ -84,7 +84,7 @@ bool SameMac(const nlohmann::json& device, const std::wstring& mac)
         return false;
     const auto it = device.find(NetDevice::IOT_MAC_ADDRESS);
     return it != device.end() && it->is_string() &&
-           PluginText::EqualsNoCase(PluginText::Utf8ToWide(it->get<std::string>()), mac);
+           Common::EqualsNoCase(TextCodec::Utf8ToWideLenient(it->get<std::string>()), mac);
 }
 
 // A full device object: every member the module reads, defaults for those
@@ -94,7 +94,7 @@ nlohmann::json NewDevice(const CEdit& edit)
     using namespace NetDevice;
     nlohmann::json device = {{IOT_PID, 0},          {IOT_EID, 0},        {IOT_HANDLE, 0},
                              {IOT_DEVICE_NAME, ""}, {IOT_IP_ADDRESS, ""}, {IOT_SERIAL_NUMBER, ""}};
-    device[IOT_MAC_ADDRESS] = PluginText::WideToUtf8(edit.mac);
+    device[IOT_MAC_ADDRESS] = TextCodec::WideToUtf8Lenient(edit.mac);
     device.update(edit.members);
     return device;
 }
@@ -191,7 +191,7 @@ int ShowList(const std::wstring& path)
         return 1;
     Console::Print(L"iot: %s: %lu entries\n", path.c_str(), static_cast<unsigned long>(list.size()));
     for (size_t k = 0; k < list.size(); ++k)
-        Console::Print(L"  [%lu] %s\n", static_cast<unsigned long>(k), PluginText::Utf8ToWide(list[k].dump()).c_str());
+        Console::Print(L"  [%lu] %s\n", static_cast<unsigned long>(k), TextCodec::Utf8ToWideLenient(list[k].dump()).c_str());
     return 0;
 }
 
@@ -208,7 +208,7 @@ int Raw(CArgs& args, const std::wstring& path, bool noPath)
         Console::Err(L"netdev iot raw: give --text T and, if wanted, --length N (a signed 32-bit number)\n");
         return 2;
     }
-    const std::string utf8 = PluginText::WideToUtf8(text);
+    const std::string utf8 = TextCodec::WideToUtf8Lenient(text);
     if (!haveLength)
         length = static_cast<int32_t>(utf8.size());
     const std::string bytes = NetDevIoT::EncodeList(utf8, length);

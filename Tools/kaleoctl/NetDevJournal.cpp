@@ -13,9 +13,11 @@
 #include "Console.h"
 #include "Handles.h"
 #include "NetDev.h"
+#include "PathText.h"
 #include "PluginFiles.h"
 #include "PluginJournalLine.h"
 #include "PluginText.h"
+#include "TextCodec.h"
 
 using PluginJournal::CJournalEntry;
 
@@ -43,15 +45,9 @@ std::wstring Upper(std::wstring text)
     return text;
 }
 
-std::wstring FileName(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring Field(const CJournalEntry& entry, const char* key)
 {
-    return PluginText::Utf8ToWide(entry.Field(key));
+    return TextCodec::Utf8ToWideLenient(entry.Field(key));
 }
 
 // 0 with the journal text (empty when there is none yet), or 1 after
@@ -89,7 +85,7 @@ CJournalView ViewJournal(const std::string& text)
         if (module.empty())
             continue;
         const std::wstring key = Upper(module);
-        view.writers[Upper(FileName(module))] = entry.Field("plugin");
+        view.writers[Upper(Common::FileNamePart(module))] = entry.Field("plugin");
         if (entry.call == PluginFiles::CALL_INIT && entry.Field("result") == "0")
             view.attached[key] = std::move(entry);
         else if (entry.call == PluginFiles::CALL_UNINIT)
@@ -146,7 +142,7 @@ void ShowModule(const NetDev::CModule& module, const CJournalView& view, const s
     });
     Console::Print(L"%s: %lu attached\n", module.name, static_cast<unsigned long>(devices.size()));
     for (const CJournalEntry* device : devices)
-        Console::Print(L"  [%s] %s  %s\n", Field(*device, "index").c_str(), FileName(Field(*device, "module")).c_str(),
+        Console::Print(L"  [%s] %s  %s\n", Field(*device, "index").c_str(), Common::FileNamePart(Field(*device, "module")).c_str(),
                        DeviceText(module, *device).c_str());
 
     std::vector<std::wstring> own;
@@ -211,7 +207,7 @@ int Journal(CArgs& args)
     for (const std::string& line : PluginText::SplitLines(text))
     {
         std::wstring shown;
-        for (wchar_t c : PluginText::Utf8ToWide(line))
+        for (wchar_t c : TextCodec::Utf8ToWideLenient(line))
         {
             if (c == L'\t')
                 shown += L"  ";

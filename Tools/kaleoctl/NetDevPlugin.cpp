@@ -13,6 +13,7 @@
 #include "PluginFiles.h"
 #include "PluginText.h"
 #include "Registry.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -45,7 +46,7 @@ bool OtherRules(const std::wstring& path, const std::wstring& id, std::string& k
     for (const std::string& line : PluginText::SplitLines(std::string(bytes.begin(), bytes.end())))
     {
         PluginControl::CControlLine rule;
-        if (PluginControl::ParseControlLine(line, rule) && PluginText::EqualsNoCase(rule.identifier, id))
+        if (PluginControl::ParseControlLine(line, rule) && Common::EqualsNoCase(rule.identifier, id))
             continue;
         kept += line + "\r\n";
     }
@@ -98,7 +99,7 @@ int Plugin(CArgs& args)
     std::string text;
     if (!OtherRules(path, id, text))
         return 1;
-    std::string rule = PluginText::WideToUtf8(id) + " " + std::to_string(result);
+    std::string rule = TextCodec::WideToUtf8Lenient(id) + " " + std::to_string(result);
     if (haveDelay)
         rule += " " + std::to_string(delay);
     text += rule + "\r\n";

@@ -61,21 +61,6 @@ std::string NoEventIdMessage()
     return "{\"linkDeviceSeqId\":0,\"note\":\"no eventId\"}";
 }
 
-bool ToUtf8(const std::wstring& text, std::string& utf8)
-{
-    utf8.clear();
-    if (text.empty())
-        return true;
-    const int chars = static_cast<int>(text.size());
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), chars, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return false;
-    utf8.resize(static_cast<size_t>(size));
-    return ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), chars, &utf8[0], size, nullptr,
-                                 nullptr) == size;
-}
-
 DWORD ReadMessageFile(const std::wstring& path, std::vector<std::string>& messages)
 {
     std::vector<char> bytes;

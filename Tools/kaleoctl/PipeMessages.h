@@ -32,9 +32,6 @@ std::string MalformedMessage();
 // Valid JSON without "eventId": the reader does not forward it.
 std::string NoEventIdMessage();
 
-// UTF-8 of a command-line text; false for text that is not valid UTF-16.
-bool ToUtf8(const std::wstring& text, std::string& utf8);
-
 // One message per non-empty line of a file (LF or CRLF; a UTF-8 BOM is
 // skipped). 0, ERROR_FILE_TOO_LARGE for a file above MAX_FILE_BYTES or a
 // line above MAX_MESSAGE_BYTES, ERROR_NO_DATA when it holds no message, or

@@ -7,6 +7,7 @@
 #include "Pipe.h"
 #include "PipeClient.h"
 #include "PipeMessages.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -35,7 +36,7 @@ int TakeMessages(CArgs& args, std::vector<std::string>& messages)
     std::string message;
     if (bText)
     {
-        if (text.empty() || !PipeCmd::ToUtf8(text, message) || message.size() > PipeCmd::MAX_MESSAGE_BYTES)
+        if (text.empty() || !TextCodec::WideToUtf8Strict(text, message) || message.size() > PipeCmd::MAX_MESSAGE_BYTES)
         {
             Console::Error(L"pipe send: --message takes 1 to %lu bytes of text\n",
                            static_cast<unsigned long>(PipeCmd::MAX_MESSAGE_BYTES));

@@ -1,5 +1,6 @@
 // Prints the SDK's registry tree as the modules see it (32-bit view).
 #include <windows.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,36 +40,24 @@ std::wstring DescribeValue(DWORD type, const std::vector<BYTE>& data)
     return Console::Format(L"<type %lu, %u bytes>", type, static_cast<unsigned>(data.size()));
 }
 
-void PrintKey(HKEY key, const std::wstring& name, int depth)
+// Keys come parents first; a key's depth is the number of names in its path.
+void PrintTree(const std::wstring& rootName, const std::vector<CRegKeyCopy>& keys)
 {
-    const std::wstring indent(static_cast<size_t>(depth) * 2, L' ');
-    Console::Print(L"%s[%s]\n", indent.c_str(), name.c_str());
-    for (DWORD i = 0;; ++i)
+    for (const CRegKeyCopy& saved : keys)
     {
-        wchar_t valueName[16384];
-        DWORD nameLen = 16384;
-        DWORD type = 0;
-        DWORD size = 0;
-        if (::RegEnumValueW(key, i, valueName, &nameLen, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            break;
-        std::vector<BYTE> data(size);
-        nameLen = 16384;
-        if (::RegEnumValueW(key, i, valueName, &nameLen, nullptr, &type, size ? data.data() : nullptr, &size) !=
-            ERROR_SUCCESS)
-            continue;
-        data.resize(size);
-        Console::Print(L"%s  %s = %s\n", indent.c_str(), nameLen ? valueName : L"(default)",
-                       DescribeValue(type, data).c_str());
-    }
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t childName[256];
-        DWORD childLen = 256;
-        if (::RegEnumKeyExW(key, i, childName, &childLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        CRegKey child;
-        if (::RegOpenKeyExW(key, childName, 0, KALEO_READ_ACCESS, child.Put()) == ERROR_SUCCESS)
-            PrintKey(child.Get(), childName, depth + 1);
+        size_t depth = 0;
+        std::wstring name = rootName;
+        if (!saved.relPath.empty())
+        {
+            const size_t sep = saved.relPath.find_last_of(L'\\');
+            depth = static_cast<size_t>(std::count(saved.relPath.begin(), saved.relPath.end(), L'\\')) + 1;
+            name = sep == std::wstring::npos ? saved.relPath : saved.relPath.substr(sep + 1);
+        }
+        const std::wstring indent(depth * 2, L' ');
+        Console::Print(L"%s[%s]\n", indent.c_str(), name.c_str());
+        for (const CRegValueCopy& value : saved.values)
+            Console::Print(L"%s  %s = %s\n", indent.c_str(), value.name.empty() ? L"(default)" : value.name.c_str(),
+                           DescribeValue(value.type, value.data).c_str());
     }
 }
 } // namespace
@@ -83,6 +72,8 @@ int CmdRegistry(const CArgs& args)
         Console::Error(L"registry: HKLM\\%s cannot be opened (%ld)\n", path.c_str(), rc);
         return 1;
     }
-    PrintKey(key.Get(), L"HKLM\\" + path, 0);
+    std::vector<CRegKeyCopy> keys;
+    CaptureRegTree(key.Get(), keys);
+    PrintTree(L"HKLM\\" + path, keys);
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <vector>
 
+#include "PathText.h"
+
 namespace PluginSelf
 {
 
@@ -21,11 +23,6 @@ HMODULE ThisModule()
     return module;
 }
 
-std::wstring ParentOf(const std::wstring& path)
-{
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 } // namespace
 
 std::wstring ModulePath()
@@ -49,7 +46,7 @@ std::wstring ModulePath()
 
 std::wstring InstallPath(const std::wstring& modulePath)
 {
-    return ParentOf(ParentOf(modulePath));
+    return Common::FolderPart(Common::FolderPart(modulePath));
 }
 
 } // namespace PluginSelf

@@ -191,6 +191,82 @@ TEST_F(RegistryHelpers, EnumSubkeysWithoutSubkeysOrKey)
     EXPECT_EQ(L"X", names);
 }
 
+TEST_F(RegistryHelpers, BoundedStringReadsUpToItsLimitAndReportsWhy)
+{
+    CreateKey(kTestKey);
+    Common::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, Common::KALEO_READ_ACCESS,
+                                            key.Put()));
+    WriteRawText(kTestKey, L"Eight", L"abcd");     // 8 bytes, no terminator
+    WriteRawText(kTestKey, L"Odd", L"abcd", 1);    // 9 bytes
+    const BYTE binary[12] = {};
+    WriteRaw(kTestKey, L"Binary", REG_BINARY, binary, sizeof(binary));
+    struct
+    {
+        const wchar_t* name;
+        DWORD maxBytes;
+        DWORD rc;
+        const wchar_t* text;
+        DWORD type;
+        DWORD bytes;
+    } const cases[] = {
+        {L"Eight", 8, ERROR_SUCCESS, L"abcd", REG_SZ, 8},
+        {L"Eight", 7, ERROR_MORE_DATA, L"keep", REG_SZ, 8},
+        {L"Odd", 8, ERROR_MORE_DATA, L"keep", REG_SZ, 9},
+        {L"Odd", 9, ERROR_SUCCESS, L"abcd", REG_SZ, 9},
+        {L"Binary", 1024, ERROR_INVALID_DATA, L"keep", REG_BINARY, 12},
+        {L"Binary", 4, ERROR_INVALID_DATA, L"keep", REG_BINARY, 12}, // the type decides first
+        {L"Absent", 1024, ERROR_FILE_NOT_FOUND, L"keep", REG_NONE, 0},
+    };
+    for (const auto& c : cases)
+    {
+        std::wstring text = kKeep;
+        Common::CRegValueInfo info;
+        EXPECT_EQ(c.rc, Common::ReadBoundedString(key.Get(), c.name, c.maxBytes, text, &info)) << c.name;
+        EXPECT_EQ(std::wstring(c.text), text) << c.name;
+        if (c.rc != ERROR_FILE_NOT_FOUND)
+        {
+            EXPECT_EQ(c.type, info.dwType) << c.name;
+            EXPECT_EQ(c.bytes, info.dwBytes) << c.name;
+        }
+    }
+}
+
+TEST_F(RegistryHelpers, CaptureCopiesTheTreeParentsFirst)
+{
+    const DWORD number = 7;
+    const BYTE blob[3] = {1, 0, 2};
+    WriteRaw(kTestKey, L"", REG_SZ, L"d", 2 * sizeof(wchar_t));
+    WriteRaw(kTestKey + L"\\A", L"Number", REG_DWORD, &number, sizeof(number));
+    WriteRaw(kTestKey + L"\\A\\B", L"Blob", REG_BINARY, blob, sizeof(blob));
+    WriteRaw(kTestKey + L"\\A\\B", L"Empty", REG_SZ, nullptr, 0);
+
+    Common::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestKey.c_str(), 0, Common::KALEO_READ_ACCESS,
+                                            key.Put()));
+    std::vector<Common::CRegKeyCopy> keys;
+    ASSERT_EQ(0u, Common::CaptureRegTree(key.Get(), keys));
+    ASSERT_EQ(3u, keys.size());
+    EXPECT_EQ(L"", keys[0].relPath);
+    EXPECT_EQ(L"A", keys[1].relPath);
+    EXPECT_EQ(L"A\\B", keys[2].relPath);
+
+    ASSERT_EQ(1u, keys[0].values.size());
+    EXPECT_EQ(L"", keys[0].values[0].name);
+    EXPECT_EQ(std::vector<BYTE>({'d', 0, 0, 0}), keys[0].values[0].data);
+    ASSERT_EQ(1u, keys[1].values.size());
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), keys[1].values[0].type);
+    EXPECT_EQ(std::vector<BYTE>({7, 0, 0, 0}), keys[1].values[0].data);
+    ASSERT_EQ(2u, keys[2].values.size());
+    for (const Common::CRegValueCopy& value : keys[2].values)
+    {
+        if (value.name == L"Blob")
+            EXPECT_EQ(std::vector<BYTE>(blob, blob + 3), value.data);
+        else
+            EXPECT_TRUE(value.name == L"Empty" && value.type == REG_SZ && value.data.empty()) << value.name;
+    }
+}
+
 TEST_F(RegistryHelpers, InstallPathReadAndRejected)
 {
     {

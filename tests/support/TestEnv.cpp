@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "LogWriter.h"
+#include "PathText.h"
 
 namespace TestEnv
 {
@@ -93,40 +94,7 @@ CRegistrySnapshot::CRegistrySnapshot(const std::wstring& keyPath) : m_keyPath(ke
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, kAccess, key.Put()) == ERROR_SUCCESS)
     {
         m_existed = true;
-        Capture(key.Get(), L"");
-    }
-}
-
-void CRegistrySnapshot::Capture(HKEY key, const std::wstring& relPath)
-{
-    CKey saved;
-    saved.relPath = relPath;
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t name[16384];
-        DWORD nameLen = 16384;
-        DWORD type = 0;
-        DWORD size = 0;
-        LONG rc = ::RegEnumValueW(key, i, name, &nameLen, nullptr, &type, nullptr, &size);
-        if (rc != ERROR_SUCCESS)
-            break;
-        CValue value{std::wstring(name, nameLen), type, std::vector<BYTE>(size)};
-        nameLen = 16384;
-        DWORD got = size;
-        ::RegEnumValueW(key, i, name, &nameLen, nullptr, &type, size ? value.data.data() : nullptr, &got);
-        value.data.resize(got);
-        saved.values.push_back(std::move(value));
-    }
-    m_keys.push_back(std::move(saved));
-    for (DWORD i = 0;; ++i)
-    {
-        wchar_t name[256];
-        DWORD nameLen = 256;
-        if (::RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        Common::CRegKey child;
-        if (::RegOpenKeyExW(key, name, 0, kAccess, child.Put()) == ERROR_SUCCESS)
-            Capture(child.Get(), relPath.empty() ? std::wstring(name) : relPath + L"\\" + name);
+        Common::CaptureRegTree(key.Get(), m_keys);
     }
 }
 
@@ -246,8 +214,7 @@ std::wstring BinDir()
 {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir = path;
-    return dir.substr(0, dir.find_last_of(L'\\'));
+    return Common::FolderPart(path);
 }
 
 namespace

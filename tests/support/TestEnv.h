@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "Handles.h"
+#include "Registry.h"
 
 namespace TestEnv
 {
@@ -39,9 +40,8 @@ public:
     CRegistrySnapshot& operator=(const CRegistrySnapshot&) = delete;
 
 private:
-    struct CValue { std::wstring name; DWORD type; std::vector<BYTE> data; };
-    struct CKey { std::wstring relPath; std::vector<CValue> values; };
-    void Capture(HKEY key, const std::wstring& relPath);
+    using CValue = Common::CRegValueCopy;
+    using CKey = Common::CRegKeyCopy;
     std::wstring m_keyPath;
     bool m_existed = false;
     std::vector<CKey> m_keys;

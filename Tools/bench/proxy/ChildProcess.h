@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Handles.h"
+#include "PathText.h"
 
 namespace BenchSupport
 {
@@ -99,8 +100,8 @@ inline std::wstring OwnExecutablePath()
 // The folder part of a path, without its last separator.
 inline std::wstring FolderOf(const std::wstring& path)
 {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
+    // A bare file name lies in the current folder.
+    return path.find_first_of(L"\\/") == std::wstring::npos ? std::wstring(L".") : Common::FolderPart(path);
 }
 
 inline std::wstring Quoted(const std::wstring& text)

@@ -39,7 +39,7 @@ public:
         m_existed = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, KALEO_ROOT_KEY, 0, KALEO_READ_ACCESS | KEY_QUERY_VALUE,
                                     key.Put()) == ERROR_SUCCESS;
         if (m_existed)
-            Capture(key.Get(), L"");
+            CaptureRegTree(key.Get(), m_keys);
     }
     ~CRegistryRootBackup()
     {
@@ -72,50 +72,8 @@ public:
     }
 
 private:
-    struct CValue
-    {
-        std::wstring name;
-        DWORD type;
-        std::vector<BYTE> data;
-    };
-    struct CKey
-    {
-        std::wstring relPath;
-        std::vector<CValue> values;
-    };
-
-    void Capture(HKEY key, const std::wstring& relPath)
-    {
-        CKey saved{relPath, {}};
-        std::vector<wchar_t> name(16384);
-        for (DWORD i = 0;; ++i)
-        {
-            DWORD nameChars = static_cast<DWORD>(name.size());
-            DWORD type = 0;
-            DWORD size = 0;
-            if (::RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-                break;
-            CValue value{std::wstring(name.data(), nameChars), type, std::vector<BYTE>(size)};
-            nameChars = static_cast<DWORD>(name.size());
-            if (::RegEnumValueW(key, i, name.data(), &nameChars, nullptr, &type, size ? value.data.data() : nullptr,
-                                &size) == ERROR_SUCCESS)
-            {
-                value.data.resize(size);
-                saved.values.push_back(std::move(value));
-            }
-        }
-        m_keys.push_back(std::move(saved));
-        for (DWORD i = 0;; ++i)
-        {
-            wchar_t child[256];
-            DWORD childChars = 256;
-            if (::RegEnumKeyExW(key, i, child, &childChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            CRegKey sub;
-            if (::RegOpenKeyExW(key, child, 0, KALEO_READ_ACCESS | KEY_QUERY_VALUE, sub.Put()) == ERROR_SUCCESS)
-                Capture(sub.Get(), relPath.empty() ? std::wstring(child) : relPath + L"\\" + child);
-        }
-    }
+    using CValue = CRegValueCopy;
+    using CKey = CRegKeyCopy;
 
     bool m_existed = false;
     std::vector<CKey> m_keys;

@@ -1,0 +1,19 @@
+#pragma once
+// "device_handle" in the JSON texts: written as a signed number, read with
+// the JSON library's int conversion (a fraction is cut, a wider number
+// wraps, another type raises the library's type error).
+#include <nlohmann/json.hpp>
+
+#include "DeviceHandle.h"
+
+constexpr char DEVICE_HANDLE_MEMBER[] = "device_handle";
+
+inline nlohmann::json DeviceHandleToJson(DEVICE_HANDLE deviceHandle)
+{
+    return DeviceHandleToInt(deviceHandle);
+}
+
+inline DEVICE_HANDLE DeviceHandleFromJson(const nlohmann::json& value)
+{
+    return DeviceHandleFromInt(value.get<int>());
+}

@@ -1,10 +1,38 @@
 #pragma once
-// The two in-process locks the product uses, named for what they are. Both
-// meet the Lockable requirements (std::lock_guard, std::unique_lock).
+// The two in-process locks the product uses, named for what they are, and
+// the one scoped form every section takes them with: Lock::CScopedLock.
 #include <windows.h>
 
 namespace Common
 {
+
+// Holds a lock for the lifetime of the scope.
+template <typename TLock>
+class CLockScope
+{
+public:
+    explicit CLockScope(TLock& lock) noexcept : m_lock(lock) { m_lock.lock(); }
+    ~CLockScope() { m_lock.unlock(); }
+    CLockScope(const CLockScope&) = delete;
+    CLockScope& operator=(const CLockScope&) = delete;
+
+private:
+    TLock& m_lock;
+};
+
+// Holds a lock shared (readers only) for the lifetime of the scope.
+template <typename TLock>
+class CSharedLockScope
+{
+public:
+    explicit CSharedLockScope(TLock& lock) noexcept : m_lock(lock) { m_lock.lock_shared(); }
+    ~CSharedLockScope() { m_lock.unlock_shared(); }
+    CSharedLockScope(const CSharedLockScope&) = delete;
+    CSharedLockScope& operator=(const CSharedLockScope&) = delete;
+
+private:
+    TLock& m_lock;
+};
 
 // Exclusive slim reader/writer lock: small, never allocates, and NOT
 // recursive: a second lock() by the owning thread deadlocks, and try_lock()
@@ -19,18 +47,15 @@ public:
     void lock() noexcept { ::AcquireSRWLockExclusive(&m_lock); }
     bool try_lock() noexcept { return ::TryAcquireSRWLockExclusive(&m_lock) != FALSE; }
     void unlock() noexcept { ::ReleaseSRWLockExclusive(&m_lock); }
+    // Readers that may share the lock with one another.
+    void lock_shared() noexcept { ::AcquireSRWLockShared(&m_lock); }
+    void unlock_shared() noexcept { ::ReleaseSRWLockShared(&m_lock); }
 
-    class CScopedLock
-    {
-    public:
-        explicit CScopedLock(CSrwLock& lock) noexcept : m_lock(lock) { m_lock.lock(); }
-        ~CScopedLock() { m_lock.unlock(); }
-        CScopedLock(const CScopedLock&) = delete;
-        CScopedLock& operator=(const CScopedLock&) = delete;
+    // For a condition variable's sleep, which releases and retakes the lock.
+    PSRWLOCK Native() noexcept { return &m_lock; }
 
-    private:
-        CSrwLock& m_lock;
-    };
+    using CScopedLock = CLockScope<CSrwLock>;
+    using CSharedLock = CSharedLockScope<CSrwLock>;
 
 private:
     SRWLOCK m_lock = SRWLOCK_INIT;
@@ -49,6 +74,8 @@ public:
     void lock() noexcept { ::EnterCriticalSection(&m_section); }
     bool try_lock() noexcept { return ::TryEnterCriticalSection(&m_section) != 0; }
     void unlock() noexcept { ::LeaveCriticalSection(&m_section); }
+
+    using CScopedLock = CLockScope<CRecursiveLock>;
 
 private:
     CRITICAL_SECTION m_section;

@@ -102,7 +102,7 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFFu;
 // The first line that gets the lock again ends that mode.
 constexpr ULONGLONG kLockWaitMs = 500;
 constexpr ULONGLONG kStuckLockWaitMs = 10;
-volatile LONG g_lockStuck = 0;
+std::atomic<bool> g_lockStuck{false};
 
 bool TryLockAppend(HANDLE h)
 {
@@ -116,7 +116,7 @@ bool TryLockAppend(HANDLE h)
 // written without it rather than dropped or the caller stalled).
 bool LockAppend(HANDLE h)
 {
-    const bool stuck = ::InterlockedCompareExchange(&g_lockStuck, 0, 0) != 0;
+    const bool stuck = g_lockStuck.load();
     const ULONGLONG limit = stuck ? kStuckLockWaitMs : kLockWaitMs;
     const ULONGLONG start = ::GetTickCount64();
     for (unsigned attempt = 0;; ++attempt)
@@ -124,7 +124,7 @@ bool LockAppend(HANDLE h)
         if (TryLockAppend(h))
         {
             if (stuck)
-                ::InterlockedExchange(&g_lockStuck, 0);
+                g_lockStuck.store(false);
             return true;
         }
         const DWORD error = ::GetLastError();
@@ -132,7 +132,7 @@ bool LockAppend(HANDLE h)
             return false;
         if (::GetTickCount64() - start >= limit)
         {
-            ::InterlockedExchange(&g_lockStuck, 1);
+            g_lockStuck.store(true);
             return false;
         }
         if (attempt < 16)
@@ -221,18 +221,6 @@ std::wstring SystemText(DWORD code)
     return std::wstring(text, n);
 }
 
-class CExclusive
-{
-public:
-    explicit CExclusive(SRWLOCK& lock) : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
-    ~CExclusive() { ::ReleaseSRWLockExclusive(&m_lock); }
-    CExclusive(const CExclusive&) = delete;
-    CExclusive& operator=(const CExclusive&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
 } // namespace
 
 std::wstring MakeLogFileName(const std::wstring& exePath)
@@ -306,17 +294,15 @@ CLogWriter::~CLogWriter()
 
 bool CLogWriter::IsOpen() const
 {
-    ::AcquireSRWLockShared(&m_lock);
-    bool open = m_file.IsValid();
-    ::ReleaseSRWLockShared(&m_lock);
-    return open;
+    CSrwLock::CSharedLock guard(m_lock);
+    return m_file.IsValid();
 }
 
 void CLogWriter::Open()
 {
-    if (::InterlockedCompareExchange(&m_isOpen, 0, 0) != 0)
+    if (m_isOpen.load())
         return;
-    CExclusive guard(m_lock);
+    CSrwLock::CScopedLock guard(m_lock);
     OpenLocked();
 }
 
@@ -342,13 +328,13 @@ void CLogWriter::OpenLocked()
     }
     m_file.Reset(OpenLogFile(m_logPath.c_str()));
     if (m_file.IsValid())
-        ::InterlockedExchange(&m_isOpen, 1);
+        m_isOpen.store(true);
 }
 
 void CLogWriter::Reset()
 {
-    CExclusive guard(m_lock);
-    ::InterlockedExchange(&m_isOpen, 0);
+    CSrwLock::CScopedLock guard(m_lock);
+    m_isOpen.store(false);
     m_file.Reset();
     m_logPath.clear();
 }
@@ -374,7 +360,7 @@ void CLogWriter::WriteV(unsigned level, const wchar_t* sourceFile, int line,
 
 void CLogWriter::WriteLine(const wchar_t* line, size_t chars)
 {
-    CExclusive guard(m_lock);
+    CSrwLock::CScopedLock guard(m_lock);
     // Without a file (no install path or Logs folder yet) the line is dropped.
     if (!m_file.IsValid())
         return;
@@ -383,12 +369,12 @@ void CLogWriter::WriteLine(const wchar_t* line, size_t chars)
     if (!OverThreshold(m_file.Get()))
         return;
     ::FlushFileBuffers(m_file.Get());
-    ::InterlockedExchange(&m_isOpen, 0);
+    m_isOpen.store(false);
     m_file.Reset();
     ShuffleBackups(m_logPath.c_str());
     m_file.Reset(OpenLogFile(m_logPath.c_str()));
     if (m_file.IsValid())
-        ::InterlockedExchange(&m_isOpen, 1);
+        m_isOpen.store(true);
 }
 
 void CLogBatch::Write(unsigned level, const wchar_t* sourceFile, int line, const wchar_t* format, ...) noexcept
@@ -450,7 +436,7 @@ void CLogWriter::WriteToFileV(const wchar_t* fileName, unsigned level, const wch
     }
     // Opened and closed per call; the lock keeps this module's threads from rotating the
     // file under each other.
-    CExclusive guard(m_fileLock);
+    CSrwLock::CScopedLock guard(m_fileLock);
     CHandle file(OpenLogFile(path.c_str()));
     if (!file.IsValid())
         return;

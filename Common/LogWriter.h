@@ -20,7 +20,9 @@
 #include <windows.h>
 #include <cstdarg>
 #include <string>
+#include <atomic>
 #include "Handles.h"
+#include "Locks.h"
 
 namespace Common
 {
@@ -74,9 +76,9 @@ private:
                       const wchar_t* format, va_list args);
     void OpenLocked();
 
-    mutable SRWLOCK m_lock = SRWLOCK_INIT;  // guards m_file and m_logPath
-    SRWLOCK m_fileLock = SRWLOCK_INIT;      // serialises this module's WriteToFile calls
-    volatile LONG m_isOpen = 0;             // fast path of Open(); set and cleared under m_lock
+    mutable CSrwLock m_lock;           // guards m_file and m_logPath
+    CSrwLock m_fileLock;               // serialises this module's WriteToFile calls
+    std::atomic<bool> m_isOpen{false}; // fast path of Open(); set and cleared under m_lock
     CHandle m_file;
     std::wstring m_logPath;
 };

@@ -18,4 +18,9 @@ HMODULE Self() noexcept
     return module;
 }
 
+void ExitPinnedThread(DWORD code) noexcept
+{
+    ::FreeLibraryAndExitThread(Self(), code);
+}
+
 } // namespace ModulePin

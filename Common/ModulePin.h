@@ -1,9 +1,8 @@
 #pragma once
-// Threads of a module (the proxy library's readers and monitors, a device
-// manager's worker) hold a reference on it while they run, so the host
-// cannot unload the code under them: a thread takes the reference before
-// it is created and drops it with FreeLibraryAndExitThread. Each module
-// links its own copy, so "this library" is always the caller's.
+// "This module": each module links its own copy, so Self is always the
+// caller's library (the exe in the host).
+// Rule: a thread holds a reference from before it starts until it ends (CThreadOwner);
+// a thread-pool callback gets the pool's own: SetThreadpoolCallbackLibrary(env, Self()).
 #include <windows.h>
 
 namespace ModulePin
@@ -13,5 +12,8 @@ namespace ModulePin
 HMODULE Pin() noexcept;
 // This library, without adding a reference.
 HMODULE Self() noexcept;
+// Ends the calling thread and drops the reference Pin took for it, in one
+// step, so no code of this library runs once the reference is gone.
+[[noreturn]] void ExitPinnedThread(DWORD code) noexcept;
 
 } // namespace ModulePin

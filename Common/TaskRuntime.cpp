@@ -3,6 +3,9 @@
 
 #include <new>
 
+#include "Locks.h"
+#include "ModulePin.h"
+
 namespace Common
 {
 namespace
@@ -17,10 +20,7 @@ public:
     {
         ::InitializeThreadpoolEnvironment(&m_env);
         ::SetThreadpoolCallbackRunsLong(&m_env);
-        HMODULE self = nullptr;
-        if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                 reinterpret_cast<LPCWSTR>(&ScheduleTask), &self))
+        if (const HMODULE self = ModulePin::Self())
             ::SetThreadpoolCallbackLibrary(&m_env, self);
     }
     // No destructor work: the environment holds no resources, and tasks may
@@ -75,22 +75,23 @@ bool ScheduleTask(std::function<void()> fn) noexcept
 
 struct CTaskGroup::CState
 {
-    mutable SRWLOCK m_lock = SRWLOCK_INIT;
+    mutable CSrwLock m_lock;
     CONDITION_VARIABLE m_idle = CONDITION_VARIABLE_INIT;
     size_t m_pending = 0;
 
     void Add() noexcept
     {
-        ::AcquireSRWLockExclusive(&m_lock);
+        CSrwLock::CScopedLock guard(m_lock);
         ++m_pending;
-        ::ReleaseSRWLockExclusive(&m_lock);
     }
 
     void Done() noexcept
     {
-        ::AcquireSRWLockExclusive(&m_lock);
-        const bool idle = --m_pending == 0;
-        ::ReleaseSRWLockExclusive(&m_lock);
+        bool idle = false;
+        {
+            CSrwLock::CScopedLock guard(m_lock);
+            idle = --m_pending == 0;
+        }
         if (idle)
             ::WakeAllConditionVariable(&m_idle);
     }
@@ -137,18 +138,15 @@ bool CTaskGroup::Run(std::function<void()> fn) noexcept
 
 void CTaskGroup::Wait() noexcept
 {
-    ::AcquireSRWLockExclusive(&m_state->m_lock);
+    CSrwLock::CScopedLock guard(m_state->m_lock);
     while (m_state->m_pending != 0)
-        ::SleepConditionVariableSRW(&m_state->m_idle, &m_state->m_lock, INFINITE, 0);
-    ::ReleaseSRWLockExclusive(&m_state->m_lock);
+        ::SleepConditionVariableSRW(&m_state->m_idle, m_state->m_lock.Native(), INFINITE, 0);
 }
 
 size_t CTaskGroup::Pending() const noexcept
 {
-    ::AcquireSRWLockShared(&m_state->m_lock);
-    const size_t pending = m_state->m_pending;
-    ::ReleaseSRWLockShared(&m_state->m_lock);
-    return pending;
+    CSrwLock::CSharedLock guard(m_state->m_lock);
+    return m_state->m_pending;
 }
 
 } // namespace Common

@@ -6,6 +6,7 @@
 
 #include "HostOutput.h"
 #include "PipeIo.h"
+#include "PipeServer.h"
 #include "ReplyText.h"
 
 namespace Host
@@ -36,10 +37,13 @@ DWORD CControlServer::Create(const std::wstring& pipeName)
         return ERROR_NOT_ENOUGH_MEMORY;
     // One instance, and the first one of that name: a second host with the
     // same name fails here instead of sharing its clients.
-    m_pipe.Reset(::CreateNamedPipeW(
-        pipeName.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-        sizeof(_HOSTREPLY), sizeof(_HOSTREQUEST), 0, nullptr));
+    Common::CPipeShape shape;
+    shape.openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+    shape.pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+    shape.maxInstances = 1;
+    shape.outBytes = sizeof(_HOSTREPLY);
+    shape.inBytes = sizeof(_HOSTREQUEST);
+    m_pipe = Common::CPipeServer(pipeName.c_str(), shape).CreateInstance(true);
     if (!m_pipe)
         return ::GetLastError();
     return ERROR_SUCCESS;
@@ -47,29 +51,24 @@ DWORD CControlServer::Create(const std::wstring& pipeName)
 
 DWORD CControlServer::Start()
 {
-    if (!m_pipe || m_thread)
+    if (!m_pipe || m_thread.Owns())
         return ERROR_INVALID_STATE;
-    m_thread.Reset(::CreateThread(nullptr, 0, &CControlServer::ThreadMain, this, 0, nullptr));
-    return m_thread ? ERROR_SUCCESS : ::GetLastError();
+    return m_thread.Start(this, &CControlServer::ThreadBody);
 }
 
 void CControlServer::Stop()
 {
     if (m_stop)
         ::SetEvent(m_stop.Get());
-    if (m_thread)
-    {
-        ::WaitForSingleObject(m_thread.Get(), INFINITE);
-        m_thread.Reset();
-    }
+    m_thread.Join(INFINITE);
     m_pipe.Reset();
 }
 
-DWORD WINAPI CControlServer::ThreadMain(void* context) noexcept
+DWORD CControlServer::ThreadBody() noexcept
 {
     try
     {
-        static_cast<CControlServer*>(context)->Serve();
+        Serve();
     }
     catch (...)
     {

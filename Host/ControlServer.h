@@ -8,6 +8,7 @@
 #include <string>
 #include "Handles.h"
 #include "HostProtocol.h"
+#include "ThreadOwner.h"
 
 namespace Host
 {
@@ -40,7 +41,7 @@ public:
     HANDLE StopEvent() const { return m_stop.Get(); }
 
 private:
-    static DWORD WINAPI ThreadMain(void* context) noexcept;
+    DWORD ThreadBody() noexcept;
     void Serve();
     void ServeClient();
     // Reads one request; false when there is nobody left to answer.
@@ -51,7 +52,7 @@ private:
     CHostCommandHandler& m_handler;
     Common::CHandle m_pipe;
     Common::CHandle m_stop;
-    Common::CHandle m_thread;
+    Common::CThreadOwner m_thread;
     std::unique_ptr<_HOSTREPLY> m_reply;  // 8 KB, kept off the thread's stack
 };
 

@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "Locks.h"
+
 namespace Host
 {
 namespace
@@ -12,7 +14,7 @@ namespace
 
 constexpr size_t kLineChars = 1024;
 
-SRWLOCK g_outputLock = SRWLOCK_INIT;  // keeps lines of different threads whole
+Common::CSrwLock g_outputLock;  // keeps lines of different threads whole
 
 // A console gets the text as it is; a file or pipe gets UTF-8.
 void WriteStdout(const wchar_t* text, size_t chars)
@@ -22,7 +24,7 @@ void WriteStdout(const wchar_t* text, size_t chars)
         return;
     DWORD mode = 0;
     DWORD written = 0;
-    ::AcquireSRWLockExclusive(&g_outputLock);
+    Common::CSrwLock::CScopedLock guard(g_outputLock);
     if (::GetConsoleMode(out, &mode))
     {
         ::WriteConsoleW(out, text, static_cast<DWORD>(chars), &written, nullptr);
@@ -40,7 +42,6 @@ void WriteStdout(const wchar_t* text, size_t chars)
         // WriteFile is unbuffered: each line is out when this returns.
         ::WriteFile(out, bytes, static_cast<DWORD>(n), &written, nullptr);
     }
-    ::ReleaseSRWLockExclusive(&g_outputLock);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The host's stop request; see StopSignal.h.
 #include "StopSignal.h"
 
+#include <atomic>
+
 #include "Handles.h"
 #include "HostOutput.h"
 
@@ -13,7 +15,7 @@ namespace
 // that may still be waiting when the main thread returns.
 Common::CHandle g_stopRequested;
 Common::CHandle g_stopFinished;
-volatile LONG g_requested = 0;
+std::atomic<LONG> g_requested{0};
 
 BOOL WINAPI OnConsoleControl(DWORD type) noexcept
 {
@@ -66,7 +68,7 @@ HANDLE StopRequestedEvent()
 
 void RequestStop(const wchar_t* reason)
 {
-    if (::InterlockedExchange(&g_requested, 1) == 0)
+    if (g_requested.exchange(1) == 0)
         HOST_REPORT(Common::LOG_INFO, L"[VxSvcHost] Stop requested (%s)", reason);
     ::SetEvent(g_stopRequested.Get());
 }

@@ -5,7 +5,6 @@
 
 #include <cwchar>
 #include <exception>
-#include <mutex>
 
 #include "LogWriter.h"
 #include "PriorityList.h"
@@ -89,7 +88,7 @@ void CAppManager::AddToPriorityList(std::wstring fileName)
             KLOG(LOG_ERROR, L"[AppManager] %s cannot be put in the priority list", fileName.c_str());
             return;
         }
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CRegKey apps;
         if (OpenAppsKey(apps) != ERROR_SUCCESS)
             return;
@@ -131,7 +130,7 @@ void CAppManager::UpdateActiveApp(DWORD processId)
 {
     try
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         if (processId == 0)
         {
             CRegKey apps;
@@ -186,7 +185,7 @@ void CAppManager::SelectActiveApp(DWORD processId, const std::wstring& fileName)
 {
     try
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CRegKey apps;
         if (OpenAppsKey(apps) != ERROR_SUCCESS)
             return;

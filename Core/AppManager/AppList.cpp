@@ -3,7 +3,6 @@
 #include "AppManager.h"
 
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "LogWriter.h"
@@ -60,7 +59,7 @@ void CAppManager::SetActiveProcessId(DWORD processId)
 
 void CAppManager::UpdateAppList(std::wstring, DWORD processId, BOOL add)
 {
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     CAppData::_APPTABLE* table = AttachedTable();
     if (!table)
         return;
@@ -98,7 +97,7 @@ void CAppManager::UpdateAppList(std::wstring, DWORD processId, BOOL add)
 // (registration reads it through the handle it keeps for the monitor).
 void CAppManager::InsertAppRow(DWORD processId, const std::wstring& fileName)
 {
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     CAppData::_APPTABLE* table = AttachedTable();
     if (!table)
         return;
@@ -124,7 +123,7 @@ void CAppManager::ValidateAppsList()
     std::vector<CLiveRow> live;
     std::vector<CRow> dead;
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         const int count = TableCount();
         KLOG(LOG_DEBUG, L"[CAppManager] running apps = %d", count);
         CAppData::_APPTABLE* table = AttachedTable();

@@ -1,6 +1,5 @@
 #include "AppManager.h"
 
-#include <mutex>
 
 #include "EffectRings.h"
 #include "LogWriter.h"
@@ -27,7 +26,7 @@ CAppManager::~CAppManager()
 DWORD CAppManager::Init()
 {
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         m_pAppData = std::make_unique<CAppData>();
         m_pAppData->Open();
         if (!m_pAppData->Create())
@@ -86,12 +85,12 @@ DWORD CAppManager::StartWorkerThreads()
 {
     if (!m_stopEvent)
         return ERROR_INVALID_HANDLE;
-    if (!m_registerThread)
-        m_registerThread.Reset(::CreateThread(nullptr, 0, &CAppManager::RegisterThreadProc, this, 0, nullptr));
-    if (!m_pipeThread)
-        m_pipeThread.Reset(::CreateThread(nullptr, 0, &CAppManager::PipeThreadProc, this, 0, nullptr));
-    if (!m_activeAppThread)
-        m_activeAppThread.Reset(::CreateThread(nullptr, 0, &CAppManager::ActiveAppThreadProc, this, 0, nullptr));
+    if (!m_registerThread.Owns())
+        m_registerThread.Start(this, &CAppManager::RegisterThreadBody);
+    if (!m_pipeThread.Owns())
+        m_pipeThread.Start(this, &CAppManager::PipeThreadBody);
+    if (!m_activeAppThread.Owns())
+        m_activeAppThread.Start(this, &CAppManager::ActiveAppThreadBody);
     return ERROR_SUCCESS;
 }
 
@@ -100,12 +99,8 @@ DWORD CAppManager::StartWorkerThreads()
 void CAppManager::UnInit()
 {
     const bool stopped = SetStopEvent();
-    for (CHandle* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
-    {
-        if (*thread)
-            ::WaitForSingleObject(thread->Get(), INFINITE);
-        thread->Reset();
-    }
+    for (CThreadOwner* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
+        thread->Join(INFINITE);
     // Monitors end on the stop event too; none may outlive the manager.
     if (stopped)
         m_tasks.Wait();
@@ -135,9 +130,9 @@ bool CAppManager::SetStopEvent()
 
 bool CAppManager::AnyWorkerRuns() const
 {
-    for (const CHandle* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
+    for (const CThreadOwner* thread : {&m_registerThread, &m_pipeThread, &m_activeAppThread})
     {
-        if (*thread && ::WaitForSingleObject(thread->Get(), 0) == WAIT_TIMEOUT)
+        if (thread->Running())
             return true;
     }
     return m_tasks.Pending() != 0;
@@ -145,20 +140,20 @@ bool CAppManager::AnyWorkerRuns() const
 
 size_t CAppManager::RegisteredCount() const
 {
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     return m_registeredApps.size();
 }
 
 bool CAppManager::HasWorkerThreads() const
 {
-    return m_registerThread.IsValid() || m_pipeThread.IsValid() || m_activeAppThread.IsValid();
+    return m_registerThread.Owns() || m_pipeThread.Owns() || m_activeAppThread.Owns();
 }
 
-DWORD WINAPI CAppManager::RegisterThreadProc(LPVOID param)
+DWORD CAppManager::RegisterThreadBody()
 {
     try
     {
-        return static_cast<CAppManager*>(param)->DoMonitorRegister();
+        return DoMonitorRegister();
     }
     catch (...)
     {
@@ -167,11 +162,11 @@ DWORD WINAPI CAppManager::RegisterThreadProc(LPVOID param)
     }
 }
 
-DWORD WINAPI CAppManager::PipeThreadProc(LPVOID param)
+DWORD CAppManager::PipeThreadBody()
 {
     try
     {
-        return static_cast<CAppManager*>(param)->DoMonitorRegister2();
+        return DoMonitorRegister2();
     }
     catch (...)
     {
@@ -180,12 +175,12 @@ DWORD WINAPI CAppManager::PipeThreadProc(LPVOID param)
     }
 }
 
-DWORD WINAPI CAppManager::ActiveAppThreadProc(LPVOID param)
+DWORD CAppManager::ActiveAppThreadBody()
 {
     try
     {
         DWORD lastEffect = 0;
-        return static_cast<CAppManager*>(param)->DoMonitorActiveApp(&lastEffect);
+        return DoMonitorActiveApp(&lastEffect);
     }
     catch (...)
     {

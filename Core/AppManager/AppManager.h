@@ -14,6 +14,7 @@
 #include "EffectType.h"
 #include "RegisterData.h"
 #include "TaskRuntime.h"
+#include "ThreadOwner.h"
 
 class CEffectRings;
 
@@ -106,9 +107,10 @@ protected:
     // --- global effect (GlobalEffect.cpp, EffectRings.*)
 
 private:
-    static DWORD WINAPI RegisterThreadProc(LPVOID param);
-    static DWORD WINAPI PipeThreadProc(LPVOID param);
-    static DWORD WINAPI ActiveAppThreadProc(LPVOID param);
+    // Thread bodies: each logs the exception that would end its thread.
+    DWORD RegisterThreadBody();
+    DWORD PipeThreadBody();
+    DWORD ActiveAppThreadBody();
 
     // --- registration (Registration.cpp). The process is opened once, and
     // that handle serves the path, the row's name and the monitor.
@@ -147,9 +149,9 @@ private:
     bool AnyWorkerRuns() const;
 
     Common::CHandle m_stopEvent;
-    Common::CHandle m_registerThread;
-    Common::CHandle m_pipeThread;
-    Common::CHandle m_activeAppThread;
+    Common::CThreadOwner m_registerThread;
+    Common::CThreadOwner m_pipeThread;
+    Common::CThreadOwner m_activeAppThread;
     std::unordered_map<DWORD, CAppEntry> m_registeredApps;
     std::unique_ptr<Common::CAppData> m_pAppData;
     // Changes announced on apps-changed by this module (AnnounceAppsChanged).

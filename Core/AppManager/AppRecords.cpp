@@ -7,7 +7,6 @@
 #include <cstring>
 #include <cwchar>
 #include <exception>
-#include <mutex>
 #include <vector>
 
 #include "AppInfoFile.h"
@@ -316,7 +315,7 @@ void CAppManager::StoreBlockInfo(const _REGISTERDATATYPE& data, const std::wstri
 {
     try
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
@@ -343,7 +342,7 @@ void CAppManager::WriteAppRecord(const void* appInfo, std::wstring fullPath)
             return;
         const _APPINFOBLOCK info = CopyInfoBlock(appInfo);
 
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
@@ -386,7 +385,7 @@ void CAppManager::StoreAppInfo(DWORD processId, const std::wstring& fullPath, co
 {
     try
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;
@@ -411,7 +410,7 @@ void CAppManager::CreateAppRecord(DWORD processId, const std::wstring& fullPath,
 {
     try
     {
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         CExecutable exe;
         if (!ParseExecutable(fullPath, exe))
             return;

@@ -2,7 +2,6 @@
 // owner changes, and the active-app thread that switches it.
 #include "AppManager.h"
 
-#include <mutex>
 
 #include "EffectRings.h"
 #include "GlobalSecurity.h"
@@ -71,7 +70,7 @@ void CAppManager::SetGlobalEffect(_EFFECTYPE effect, std::wstring appFileName)
         }
         DWORD devices = 0;
         {
-            std::lock_guard<CRecursiveLock> guard(m_stateLock);
+            CRecursiveLock::CScopedLock guard(m_stateLock);
             CRegKey record;
             if (OpenAppRecord(appFileName, record) != ERROR_SUCCESS)
                 return;
@@ -141,7 +140,7 @@ DWORD CAppManager::DoMonitorActiveApp(DWORD* lastEffect)
             DWORD globalEnable = 0;
             DWORD appEnable = 0;
             {
-                std::lock_guard<CRecursiveLock> guard(m_stateLock);
+                CRecursiveLock::CScopedLock guard(m_stateLock);
                 const int count = TableCount();
                 const CAppData::_APPTABLE* table = AttachedTable();
                 if (!table || count <= 0)

@@ -2,7 +2,6 @@
 // unregistration would.
 #include "AppManager.h"
 
-#include <mutex>
 
 #include "EffectRings.h"
 #include "LogWriter.h"
@@ -73,7 +72,7 @@ DWORD CAppManager::WatchProcess(DWORD processId, HANDLE process, const std::wstr
 void CAppManager::OnProcessExited(DWORD processId, const std::wstring& fileName)
 {
     KLOG(LOG_WARN, L"[AppManager] Procces %s(PID = %d) terminated unexpectedly", fileName.c_str(), processId);
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     UpdateAppList(fileName, processId, FALSE);
     UpdateActiveApp(0);
     AnnounceAppsChanged();

@@ -3,7 +3,6 @@
 
 #include <exception>
 #include <memory>
-#include <mutex>
 
 #include "LogWriter.h"
 #include "NamedEvents.h"
@@ -68,7 +67,7 @@ void CAppManager::AnnounceAppsChanged()
 
 std::wstring CAppManager::RegisteredName(DWORD processId) const
 {
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     const auto it = m_registeredApps.find(processId);
     return it == m_registeredApps.end() ? std::wstring() : it->second.strFileName;
 }
@@ -117,11 +116,11 @@ BOOL CAppManager::Register(DWORD processId)
         // The information file is read before the lock: the channels and
         // the monitors need not wait for a file of up to a megabyte.
         const CLoadedAppInfo info = ReadAppInfoContent(fullPath);
-        std::lock_guard<CRecursiveLock> guard(m_stateLock);
+        CRecursiveLock::CScopedLock guard(m_stateLock);
         StoreAppInfo(processId, fullPath, info);
         result = CompleteRegistration(processId, std::move(process), fullPath);
     }
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     KLOG(LOG_INFO, L"[AppManager] [Register1] Number of apps running = %d", TableCount());
     return result;
 }
@@ -149,12 +148,12 @@ BOOL CAppManager::Register(const _REGISTERDATATYPE* data)
         std::wstring fullPath;
         if (ReadRegisteringPath(process, fullPath))
         {
-            std::lock_guard<CRecursiveLock> guard(m_stateLock);
+            CRecursiveLock::CScopedLock guard(m_stateLock);
             StoreBlockInfo(block, fullPath);
             result = CompleteRegistration(processId, std::move(process), fullPath);
         }
     }
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     KLOG(LOG_INFO, L"[AppManager] [Register2] Number of apps running = %d", TableCount());
     return result;
 }
@@ -162,7 +161,7 @@ BOOL CAppManager::Register(const _REGISTERDATATYPE* data)
 BOOL CAppManager::Unregister(DWORD processId)
 {
     KLOG(LOG_INFO, L"[AppManager] Unregistering app with pid = %d", processId);
-    std::lock_guard<CRecursiveLock> guard(m_stateLock);
+    CRecursiveLock::CScopedLock guard(m_stateLock);
     std::wstring fileName;
     const auto it = m_registeredApps.find(processId);
     const bool registered = it != m_registeredApps.end();

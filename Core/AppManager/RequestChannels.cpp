@@ -16,6 +16,7 @@
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
 #include "PipeIo.h"
+#include "PipeServer.h"
 #include "RequestRing.h"
 
 using namespace Common;
@@ -99,42 +100,34 @@ bool ServeNewRingRequests(CAppManager& manager, const CAppManagerData& ring, CRi
 // ---------------------------------------------------------------------------
 // Control pipe
 
-CHandle CreatePipeInstance(CGlobalSecurity& security, bool first)
+// Remote clients are refused (CPipeServer): registrations come from apps on
+// this machine.
+CPipeServer ControlPipe(CGlobalSecurity& security)
 {
-    // Remote clients are refused: registrations come from apps on this machine.
-    const DWORD openMode = kPipeOpenMode | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    return CHandle(::CreateNamedPipeW(CONTROL_PIPE_NAME, openMode, kPipeMode | PIPE_REJECT_REMOTE_CLIENTS,
-                                      PIPE_UNLIMITED_INSTANCES, kBlockSize, kBlockSize, 0, security.Attributes()));
+    CPipeShape shape;
+    shape.openMode = kPipeOpenMode;
+    shape.pipeMode = kPipeMode;
+    shape.maxInstances = PIPE_UNLIMITED_INSTANCES;
+    shape.outBytes = kBlockSize;
+    shape.inBytes = kBlockSize;
+    shape.security = security.Attributes();
+    shape.nameRetryMs = kPipeNameRetryMs;
+    return CPipeServer(CONTROL_PIPE_NAME, shape);
 }
 
-// Creates the first instance of the pipe, so the module owns its name. A
-// name another process holds is never shared (its clients' blocks would
-// reach that process): the server says so and tries again until the name
-// is free or the stop event is set. 0, ERROR_OPERATION_ABORTED for a stop,
-// or the error of the creation.
-DWORD OwnPipeName(CGlobalSecurity& security, HANDLE stopEvent, CHandle& pipe)
+// A name another process holds is never shared: the server says so and
+// tries again until the name is free or the stop event is set.
+class CControlPipeReport final : public CPipeNameReport
 {
-    for (bool reported = false;;)
+public:
+    void NameHeld(DWORD error, DWORD retryMs) noexcept override
     {
-        pipe = CreatePipeInstance(security, true);
-        if (pipe)
-        {
-            if (reported)
-                KLOG(LOG_INFO, L"[AppManager] Control pipe name is free again: serving");
-            return ERROR_SUCCESS;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
-            return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-        if (!reported)
-            KLOG(LOG_ERROR, L"[AppManager] Control pipe name is held by another process (%lu): "
-                            L"not served, trying again every %lu ms",
-                 error, kPipeNameRetryMs);
-        reported = true;
-        if (::WaitForSingleObject(stopEvent, kPipeNameRetryMs) != WAIT_TIMEOUT)
-            return ERROR_OPERATION_ABORTED;
+        KLOG(LOG_ERROR, L"[AppManager] Control pipe name is held by another process (%lu): "
+                        L"not served, trying again every %lu ms",
+             error, retryMs);
     }
-}
+    void NameTaken() noexcept override { KLOG(LOG_INFO, L"[AppManager] Control pipe name is free again: serving"); }
+};
 
 // One connected client: exactly one block of 3,600 bytes is a request; any
 // other message, a failed read or a silent client is dropped.
@@ -232,9 +225,11 @@ DWORD CAppManager::DoMonitorRegister2()
     CGlobalSecurity security;
     security.Build();  // default security when it cannot be built
     const HANDLE stopEvent = m_stopEvent.Get();
+    const CPipeServer server = ControlPipe(security);
 
     CHandle listening;
-    const DWORD owned = OwnPipeName(security, stopEvent, listening);
+    CControlPipeReport report;
+    const DWORD owned = server.OwnName(stopEvent, report, listening);
     if (owned != ERROR_SUCCESS && owned != ERROR_OPERATION_ABORTED)
         CLogWriter::GetInstance()->LogWin32Error(owned, __LINE__);
     // A client that connected while the last one was served would be
@@ -255,7 +250,7 @@ DWORD CAppManager::DoMonitorRegister2()
             break;
         }
 
-        CHandle next = CreatePipeInstance(security, false);
+        CHandle next = server.NextInstance();
         if (!next)  // the served instance is used again once its client is gone
             CLogWriter::GetInstance()->LogWin32Error(::GetLastError(), __LINE__);
         ServePipeClient(*this, listening.Get(), stopEvent);

@@ -45,7 +45,7 @@ std::shared_ptr<const CCatalogSnapshot> CCatalogCache::Current() noexcept
         snapshot->status = identity.present ? catalog.Load(installPath) : Common::CATALOG_NOT_LOADABLE;
         if (snapshot->status == ERROR_SUCCESS)
             snapshot->entries = catalog.Entries();
-        ::InterlockedIncrement(&m_loads);
+        ++m_loads;
 
         m_snapshot = snapshot;
         m_installPath = installPath;

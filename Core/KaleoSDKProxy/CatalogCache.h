@@ -3,6 +3,7 @@
 // when the install folder or the file's identity (size, last write) has
 // changed, so a scan of many devices reads it once.
 #include <windows.h>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,5 +36,5 @@ private:
     std::shared_ptr<const CCatalogSnapshot> m_snapshot;
     std::wstring m_installPath;
     CFileIdentity m_identity;
-    volatile LONG m_loads = 0;
+    std::atomic<LONG> m_loads{0};
 };

@@ -15,8 +15,8 @@
 #include "JsonNesting.h"
 #include "LogWriter.h"
 #include "LogValues.h"
-#include "ModulePin.h"
 #include "PipeIo.h"
+#include "PipeServer.h"
 #include "TextCodec.h"
 
 using Common::CHandle;
@@ -48,39 +48,39 @@ struct CDebugLogName
     wchar_t text[32] = {};
 };
 
-// Remote clients are refused: a device's data comes from this machine.
-CHandle CreateInstance(const std::wstring& name, bool first) noexcept
+// Remote clients are refused (CPipeServer): a device's data comes from
+// this machine.
+Common::CPipeServer DataPipe(const std::wstring& name) noexcept
 {
-    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
-    return CHandle(::CreateNamedPipeW(name.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER_BYTES,
-                                      PIPE_BUFFER_BYTES, 0, nullptr));
+    Common::CPipeShape shape;
+    shape.openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+    shape.pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+    shape.maxInstances = PIPE_UNLIMITED_INSTANCES;
+    shape.outBytes = PIPE_BUFFER_BYTES;
+    shape.inBytes = PIPE_BUFFER_BYTES;
+    shape.nameRetryMs = PIPE_NAME_RETRY_MS;
+    return Common::CPipeServer(name.c_str(), shape);
 }
 
-// Creates the first instance, so the reader owns the name. A name another
-// process holds is never shared (the device's data would reach it): the
-// reader says so and tries again until the name is free or the device is
-// detached. 0, ERROR_OPERATION_ABORTED for a detach, or the creation error.
-DWORD OwnPipeName(const std::wstring& name, HANDLE shutdownEvent, const wchar_t* logFile, CHandle& instance)
+// A name another process holds is never shared (the device's data would
+// reach it): the reader says so and tries again until the name is free or
+// the device is detached.
+class CDataPipeReport final : public Common::CPipeNameReport
 {
-    for (bool reported = false;;)
+public:
+    CDataPipeReport(const wchar_t* name, const wchar_t* logFile) noexcept : m_name(name), m_logFile(logFile) {}
+    void NameHeld(DWORD error, DWORD retryMs) noexcept override
     {
-        instance = CreateInstance(name, true);
-        if (instance)
-            return ERROR_SUCCESS;
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY)
-            return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
-        if (!reported)
-            READER_LOG(logFile, Common::LOG_ERROR,
-                       L"%s | CreateNamedPipe %s | error = %d | the name is held by another process: "
-                       L"not served, trying again every %d ms",
-                       RUN_NAME, name.c_str(), static_cast<int>(error), static_cast<int>(PIPE_NAME_RETRY_MS));
-        reported = true;
-        if (::WaitForSingleObject(shutdownEvent, PIPE_NAME_RETRY_MS) != WAIT_TIMEOUT)
-            return ERROR_OPERATION_ABORTED;
+        READER_LOG(m_logFile, Common::LOG_ERROR,
+                   L"%s | CreateNamedPipe %s | error = %d | the name is held by another process: "
+                   L"not served, trying again every %d ms",
+                   RUN_NAME, m_name, static_cast<int>(error), static_cast<int>(retryMs));
     }
-}
+
+private:
+    const wchar_t* m_name;
+    const wchar_t* m_logFile;
+};
 
 void FlushAndDisconnect(HANDLE instance, const wchar_t* logFile) noexcept
 {
@@ -93,25 +93,6 @@ void FlushAndDisconnect(HANDLE instance, const wchar_t* logFile) noexcept
 }
 
 } // namespace
-
-DWORD WINAPI CKaleoSDKNative::ReaderThread(LPVOID param)
-{
-    DWORD rc = ERROR_FUNCTION_FAILED;
-    {
-        std::unique_ptr<CReaderStart> start(static_cast<CReaderStart*>(param));
-        try
-        {
-            rc = RunMonitorData(*start);
-        }
-        catch (...)
-        {
-            rc = ERROR_FUNCTION_FAILED;
-        }
-    }
-    // Drops the reference taken when the thread was created.
-    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
-    return rc;
-}
 
 DWORD CKaleoSDKNative::RunMonitorData(const CReaderStart& reader) noexcept
 {
@@ -131,8 +112,9 @@ DWORD CKaleoSDKNative::RunMonitorData(const CReaderStart& reader) noexcept
     if (!buffer || !ioEvent)
         READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | no memory or event for reading | error = %d", RUN_NAME,
                    static_cast<int>(::GetLastError()));
-    DWORD rc = buffer && ioEvent ? OwnPipeName(record.pipeName, shutdownEvent, logFile.text, instance)
-                                 : ERROR_OPERATION_ABORTED;
+    const Common::CPipeServer server = DataPipe(record.pipeName);
+    CDataPipeReport report(record.pipeName.c_str(), logFile.text);
+    DWORD rc = buffer && ioEvent ? server.OwnName(shutdownEvent, report, instance) : ERROR_OPERATION_ABORTED;
     if (!instance && rc != ERROR_OPERATION_ABORTED)
         READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | CreateNamedPipe %s | error = %d", RUN_NAME,
                    record.pipeName.c_str(), static_cast<int>(rc));
@@ -163,12 +145,12 @@ DWORD CKaleoSDKNative::RunMonitorData(const CReaderStart& reader) noexcept
 
         // The next instance exists before the served one goes, so the name
         // is never free for another process to take.
-        CHandle next = CreateInstance(record.pipeName, false);
+        CHandle next = server.NextInstance();
         FlushAndDisconnect(instance.Get(), logFile.text);
         instance = std::move(next);
         if (!instance)
         {
-            rc = OwnPipeName(record.pipeName, shutdownEvent, logFile.text, instance);
+            rc = server.OwnName(shutdownEvent, report, instance);
             if (!instance && rc != ERROR_OPERATION_ABORTED)
                 READER_LOG(logFile.text, Common::LOG_ERROR, L"%s | CreateNamedPipe %s | error = %d", RUN_NAME,
                            record.pipeName.c_str(), static_cast<int>(rc));

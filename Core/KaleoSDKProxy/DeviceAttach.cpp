@@ -9,7 +9,7 @@
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
 #include "LogValues.h"
-#include "ModulePin.h"
+#include "ThreadOwner.h"
 
 using Common::CHandle;
 using Common::CSrwLock;
@@ -88,25 +88,24 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DEVICE_HANDLE device
         attached.attachment = attachment;
         auto start = std::make_unique<CReaderStart>(CReaderStart{deviceHandle, attached, m_switches});
 
-        // A reader needs its event to be stoppable: without one there is no thread.
-        HMODULE pin = attachment->shutdownEvent ? ModulePin::Pin() : nullptr;
-        CHandle thread;
-        if (attachment->shutdownEvent)
-            thread.Reset(::CreateThread(nullptr, 0, &ReaderThread, start.get(), CREATE_SUSPENDED, nullptr));
-        if (!thread)
+        // A reader needs its event to be stoppable: without one there is no
+        // thread. The reader owns its start state until it ends.
+        Common::CThreadOwner thread;
+        const DWORD started =
+            attachment->shutdownEvent
+                ? thread.Start([start = std::move(start)]() { return RunMonitorData(*start); }, CREATE_SUSPENDED)
+                : ::GetLastError();
+        if (!thread.Owns())
         {
             KLOG(Common::LOG_ERROR, L"%s | Failed to create Thread | error = %d", logName,
-                 static_cast<int>(::GetLastError()));
-            if (pin)
-                ::FreeLibrary(pin);
+                 static_cast<int>(started));
             // The device mutex goes with the attachment; a Hue mutex taken
             // for this bulb alone goes too.
             if (hueMutexHere)
                 ReleaseHueMutex();
             return ERROR_CREATE_FAILED;
         }
-        start.release();  // the thread owns it now
-        const HANDLE threadHandle = thread.Get();
+        const HANDLE threadHandle = thread.Handle();
         KLOG(Common::LOG_INFO, L"%s | Thread created = %d", logName, HandleValue(threadHandle));
         attachment->readerThread = std::move(thread);
         try
@@ -117,10 +116,11 @@ DWORD CKaleoSDKNative::AttachRecord(const wchar_t* logName, DEVICE_HANDLE device
         catch (const std::bad_alloc&)
         {
             // Not stored: let the reader start, see the flag and end.
-            ::InterlockedExchange(&attachment->shutdownFlag, 1);
+            attachment->shutdownFlag = 1;
             ::SetEvent(attachment->shutdownEvent.Get());
-            ::ResumeThread(threadHandle);
-            ::WaitForSingleObject(threadHandle, INFINITE);
+            Common::CThreadOwner reader = std::move(attachment->readerThread);
+            reader.Resume();
+            reader.Join(INFINITE);
             if (hueMutexHere)
                 ReleaseHueMutex();
             return ERROR_NOT_ENOUGH_MEMORY;

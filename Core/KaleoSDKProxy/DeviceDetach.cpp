@@ -23,13 +23,13 @@ void CKaleoSDKNative::ReleaseAttachment(const wchar_t* logName, const DeviceReco
                                         bool namePipeInLog) noexcept
 {
     CAttachment& attachment = *record.attachment;
-    ::InterlockedExchange(&attachment.shutdownFlag, 1);
+    attachment.shutdownFlag = 1;
     if (attachment.shutdownEvent)
         ::SetEvent(attachment.shutdownEvent.Get());
 
-    Common::CHandle thread = std::move(attachment.readerThread);
-    const int threadValue = HandleValue(thread.Get());
-    const bool ended = !thread || ::WaitForSingleObject(thread.Get(), READER_STOP_WAIT_MS) == WAIT_OBJECT_0;
+    Common::CThreadOwner thread = std::move(attachment.readerThread);
+    const int threadValue = HandleValue(thread.Handle());
+    const bool ended = thread.Join(READER_STOP_WAIT_MS);
     if (namePipeInLog)
         KLOG(Common::LOG_INFO, L"%s | thread_handle = %d | %s", logName, threadValue, record.pipeName.c_str());
     else
@@ -42,7 +42,7 @@ void CKaleoSDKNative::ReleaseAttachment(const wchar_t* logName, const DeviceReco
         KLOG(Common::LOG_WARN, L"%s | reader thread has not ended after %d ms", logName,
              static_cast<int>(READER_STOP_WAIT_MS));
     }
-    thread.Reset();
+    thread.Detach();
     KLOG(Common::LOG_INFO, L"%s | pipe_handle = %d | %s", logName, HandleValue(attachment.pipeHandle),
          record.pipeName.c_str());
 

@@ -2,10 +2,9 @@
 
 #include "DeviceSources.h"
 #include "LogWriter.h"
-#include "ModulePin.h"
 
-using Common::CHandle;
 using Common::CSrwLock;
+using Common::CThreadOwner;
 
 namespace
 {
@@ -31,16 +30,10 @@ CDeviceManagerNative::~CDeviceManagerNative()
     if (m_stopEvent)
         ::SetEvent(m_stopEvent.Get());
     for (EMonitor monitor : {EMonitor::Hid, EMonitor::Usb, EMonitor::Devices})
-    {
-        CHandle& thread = MonitorHandle(monitor);
-        if (thread)
-            ::WaitForSingleObject(thread.Get(), INFINITE);
-    }
-    for (CHandle& thread : m_lingering)
-        ::WaitForSingleObject(thread.Get(), INFINITE);
+        Monitor(monitor).Join(INFINITE);
 }
 
-CHandle& CDeviceManagerNative::MonitorHandle(EMonitor monitor) noexcept
+CThreadOwner& CDeviceManagerNative::Monitor(EMonitor monitor) noexcept
 {
     switch (monitor)
     {
@@ -56,7 +49,8 @@ CHandle& CDeviceManagerNative::MonitorHandle(EMonitor monitor) noexcept
 bool CDeviceManagerNative::IsMonitorRunning(EMonitor monitor) const noexcept
 {
     CSrwLock::CScopedLock lock(m_threadLock);
-    return const_cast<CDeviceManagerNative*>(this)->MonitorHandle(monitor).IsValid();
+    const CThreadOwner& thread = const_cast<CDeviceManagerNative*>(this)->Monitor(monitor);
+    return thread.Owns() && !thread.Lingering();
 }
 
 bool CDeviceManagerNative::HasDevicesThread() const noexcept { return IsMonitorRunning(EMonitor::Devices); }
@@ -65,45 +59,42 @@ bool CDeviceManagerNative::HasUsbThread() const noexcept { return IsMonitorRunni
 
 void CDeviceManagerNative::StartMonitor(EMonitor monitor) noexcept
 {
-    static const LPTHREAD_START_ROUTINE bodies[] = {&Thread_MonitorDevices, &Thread_MonitorHID,
-                                                    &Thread_MonitorUSB};
     CSrwLock::CScopedLock lock(m_threadLock);
-    CHandle& thread = MonitorHandle(monitor);
-    if (thread || Stopping() || !m_stopEvent)
+    CThreadOwner& thread = Monitor(monitor);
+    if (thread.Owns() || Stopping() || !m_stopEvent)
         return;
-    HMODULE pin = ModulePin::Pin();
-    thread.Reset(::CreateThread(nullptr, 0, bodies[static_cast<int>(monitor)], this, 0, nullptr));
-    if (!thread)
-    {
+    const DWORD rc = thread.Start([this, monitor]() { return RunMonitor(monitor); });
+    if (rc != ERROR_SUCCESS)
         KLOG(Common::LOG_ERROR, L"%s | Failed to create Thread | error = %d", MonitorName(static_cast<int>(monitor)),
-             static_cast<int>(::GetLastError()));
-        if (pin)
-            ::FreeLibrary(pin);
-    }
+             static_cast<int>(rc));
 }
 
 void CDeviceManagerNative::JoinMonitor(EMonitor monitor) noexcept
 {
-    CHandle thread;
+    // Waited for outside the lock; the stop flag keeps the slot empty meanwhile.
+    CThreadOwner thread;
     {
         CSrwLock::CScopedLock lock(m_threadLock);
-        thread = std::move(MonitorHandle(monitor));
+        thread = std::move(Monitor(monitor));
     }
-    if (!thread)
+    if (thread.Join(STOP_WAIT_MS))
         return;
-    if (::WaitForSingleObject(thread.Get(), STOP_WAIT_MS) == WAIT_OBJECT_0)
-        return;
-    // It still uses this object: the destructor waits for it.
+    // It still uses this object: it lingers in its slot, and the destructor
+    // waits for it.
     KLOG(Common::LOG_WARN, L"CDeviceManagerNative::Stop | %s has not ended after %d ms",
          MonitorName(static_cast<int>(monitor)), static_cast<int>(STOP_WAIT_MS));
-    try
+    CSrwLock::CScopedLock lock(m_threadLock);
+    Monitor(monitor) = std::move(thread);
+}
+
+bool CDeviceManagerNative::AnyMonitorLingers() const noexcept
+{
+    for (const CThreadOwner* thread : {&m_hidThread, &m_usbThread, &m_devicesThread})
     {
-        m_lingering.push_back(std::move(thread));
+        if (thread->Lingering())
+            return true;
     }
-    catch (const std::bad_alloc&)
-    {
-        ::WaitForSingleObject(thread.Get(), INFINITE);
-    }
+    return false;
 }
 
 int CDeviceManagerNative::Start() noexcept
@@ -184,30 +175,12 @@ int CDeviceManagerNative::Stop() noexcept
     // With every monitor ended the manager can run again; otherwise the
     // stop state stays, so no new monitor starts beside a lingering one.
     CSrwLock::CScopedLock lock(m_threadLock);
-    if (m_lingering.empty())
+    if (!AnyMonitorLingers())
     {
         m_stopEvent.Reset();
         m_stopFlag = 0;
     }
     return removed;
-}
-
-DWORD WINAPI CDeviceManagerNative::Thread_MonitorDevices(LPVOID manager)
-{
-    const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Devices);
-    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
-}
-
-DWORD WINAPI CDeviceManagerNative::Thread_MonitorHID(LPVOID manager)
-{
-    const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Hid);
-    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
-}
-
-DWORD WINAPI CDeviceManagerNative::Thread_MonitorUSB(LPVOID manager)
-{
-    const DWORD rc = static_cast<CDeviceManagerNative*>(manager)->RunMonitor(EMonitor::Usb);
-    ::FreeLibraryAndExitThread(ModulePin::Self(), rc);
 }
 
 DWORD CDeviceManagerNative::RunMonitor(EMonitor monitor) noexcept

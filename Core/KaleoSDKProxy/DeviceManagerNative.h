@@ -14,6 +14,7 @@
 #include "Handles.h"
 #include "Locks.h"
 #include "LogWriter.h"
+#include "ThreadOwner.h"
 
 using DeviceTable = std::unordered_map<DEVICE_HANDLE, DeviceRecord>;
 
@@ -43,10 +44,6 @@ public:
     // One pass: waits for a change under the key (or the stop event) and
     // reacts to it. Win32 status.
     DWORD MonitorDeviceRegistry(const wchar_t* keyPath) noexcept;
-
-    static DWORD WINAPI Thread_MonitorDevices(LPVOID manager);
-    static DWORD WINAPI Thread_MonitorHID(LPVOID manager);
-    static DWORD WINAPI Thread_MonitorUSB(LPVOID manager);
 
     // 0 when a new record was stored, 1627 otherwise.
     DWORD AddDevice(const std::wstring& path, const std::wstring& containerId) noexcept;
@@ -103,7 +100,8 @@ private:
     int Scan(Body body) noexcept;
 
     bool Stopping() const noexcept { return m_stopFlag != 0; }
-    Common::CHandle& MonitorHandle(EMonitor monitor) noexcept;
+    Common::CThreadOwner& Monitor(EMonitor monitor) noexcept;
+    bool AnyMonitorLingers() const noexcept;
     bool IsMonitorRunning(EMonitor monitor) const noexcept;
     void StartMonitor(EMonitor monitor) noexcept;
     void JoinMonitor(EMonitor monitor) noexcept;
@@ -114,16 +112,15 @@ private:
     mutable Common::CSrwLock m_tableLock;
     DeviceTable m_records;
 
-    // Guards the thread handles and the stop flag, so no monitor starts
-    // once Stop has begun.
+    // Guards the monitors and the stop flag, so no monitor starts once Stop
+    // has begun. A monitor Stop could not wait out lingers in its slot.
     mutable Common::CSrwLock m_threadLock;
-    Common::CHandle m_devicesThread;
-    Common::CHandle m_hidThread;
-    Common::CHandle m_usbThread;
-    std::vector<Common::CHandle> m_lingering; // monitors Stop could not wait out
+    Common::CThreadOwner m_devicesThread;
+    Common::CThreadOwner m_hidThread;
+    Common::CThreadOwner m_usbThread;
 
     Common::CHandle m_stopEvent;
-    volatile LONG m_stopFlag = 0;
+    std::atomic<LONG> m_stopFlag{0};
 
     CCatalogCache m_catalog;
     // What the last scan of each bus read: a monitor's first look compares

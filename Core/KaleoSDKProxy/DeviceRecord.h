@@ -2,11 +2,13 @@
 // One device known to the proxy. The device manager fills the identity
 // fields; an attached device also carries the state of its attachment.
 #include <windows.h>
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "Handles.h"
 #include "MutexKeeper.h"
+#include "ThreadOwner.h"
 
 struct DeviceRecord
 {
@@ -24,14 +26,14 @@ struct DeviceRecord
     // in the device manager's table.
     struct _ATTACHMENT
     {
-        Common::CHandle readerThread;  // taken by the detach that waits for it
+        Common::CThreadOwner readerThread; // taken by the detach that waits for it
         Common::CHandle shutdownEvent; // manual reset; set to stop the reader
         CKeptMutex deviceMutex;        // "Global\" + objectName, held by the mutex keeper
         // The pipe instance the reader serves. The reader owns and releases
         // it once it has stopped reading; this copy is for the logs.
-        HANDLE volatile pipeHandle = nullptr;
-        volatile LONG shutdownFlag = 0;
-        volatile LONG enabled = 0;
+        std::atomic<HANDLE> pipeHandle{nullptr};
+        std::atomic<LONG> shutdownFlag{0};
+        std::atomic<LONG> enabled{0};
     };
     std::shared_ptr<_ATTACHMENT> attachment;
 };

@@ -9,7 +9,7 @@ using Common::CSrwLock;
 namespace
 {
 
-CKaleoSDKNative* volatile g_instance = nullptr;
+std::atomic<CKaleoSDKNative*> g_instance{nullptr};
 
 } // namespace
 
@@ -38,15 +38,14 @@ CKaleoSDKNative::~CKaleoSDKNative()
     for (auto& entry : left)
     {
         CAttachment& attachment = *entry.second.attachment;
-        ::InterlockedExchange(&attachment.shutdownFlag, 1);
+        attachment.shutdownFlag = 1;
         if (attachment.shutdownEvent)
             ::SetEvent(attachment.shutdownEvent.Get());
-        if (attachment.readerThread)
-            ::WaitForSingleObject(attachment.readerThread.Get(), READER_STOP_WAIT_MS);
+        attachment.readerThread.Join(READER_STOP_WAIT_MS);
     }
     m_deviceManager.reset();
-    if (g_instance == this)
-        g_instance = nullptr;
+    CKaleoSDKNative* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
 }
 
 CKaleoSDKNative* CKaleoSDKNative::Instance() noexcept

@@ -4,6 +4,7 @@
 // the device's data pipe) and detaches them again. One per process; the
 // exports and the reader threads reach it through Instance().
 #include <windows.h>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -75,7 +76,7 @@ private:
     // reader, so one that outlives its detach (and this object) has them.
     struct CReaderSwitches
     {
-        volatile LONG enabled = 1; // the global data switch
+        std::atomic<LONG> enabled{1}; // the global data switch
         DWORD debugProxy = 0;      // 1: every message goes to the device's log too
     };
     // A reader's own state: the handle, the record as attached (with the
@@ -101,7 +102,7 @@ private:
     DWORD RemoveHueBulb(const std::wstring& objectName) noexcept;
 
     enum class EReadEnd { ClientGone, Shutdown, Failed };
-    static DWORD WINAPI ReaderThread(LPVOID start);
+    // The reader thread's body; it owns `reader` until it ends.
     static DWORD RunMonitorData(const CReaderStart& reader) noexcept;
     static EReadEnd ReadMessages(const CReaderStart& reader, HANDLE instance, HANDLE ioEvent, char* buffer,
                                  const wchar_t* logFile, DWORD& result) noexcept;

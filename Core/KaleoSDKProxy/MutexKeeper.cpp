@@ -1,7 +1,7 @@
 #include "MutexKeeper.h"
 
 #include "Locks.h"
-#include "ModulePin.h"
+#include "ThreadOwner.h"
 
 namespace MutexKeeper
 {
@@ -26,8 +26,7 @@ constexpr DWORD IDLE_LOOK_MS = 1000;
 // Guards the keeper's thread and the number of mutexes it holds or is
 // about to create. The keeper leaves when that number is 0.
 Common::CSrwLock g_lock;
-Common::CHandle g_thread;
-DWORD g_threadId = 0;
+Common::CThreadOwner g_keeper;
 size_t g_held = 0;
 
 void DropOne() noexcept
@@ -55,23 +54,22 @@ VOID CALLBACK Serve(ULONG_PTR param) noexcept
     ::SetEvent(request.done);
 }
 
-DWORD WINAPI KeeperThread(LPVOID) noexcept
+// Runs on the keeper's own thread, which holds a reference on the library
+// until it ends (CThreadOwner).
+DWORD RunKeeper() noexcept
 {
     for (;;)
     {
         // Alertable: the requests arrive as APCs.
         ::SleepEx(IDLE_LOOK_MS, TRUE);
         Common::CSrwLock::CScopedLock hold(g_lock);
-        if (g_held == 0 && g_threadId == ::GetCurrentThreadId())
+        if (g_held == 0 && g_keeper.ThreadId() == ::GetCurrentThreadId())
         {
-            g_thread.Reset();
-            g_threadId = 0;
-            break;
+            // Leaves unobserved: the next request starts a new keeper.
+            g_keeper.Detach();
+            return 0;
         }
     }
-    // Drops the reference taken when the thread was created.
-    ::FreeLibraryAndExitThread(ModulePin::Self(), 0);
-    return 0;
 }
 
 // Queues the request to the keeper, starting one when none runs; a create
@@ -79,23 +77,15 @@ DWORD WINAPI KeeperThread(LPVOID) noexcept
 DWORD Queue(CRequest& request) noexcept
 {
     Common::CSrwLock::CScopedLock hold(g_lock);
-    if (!g_thread)
+    if (!g_keeper.Owns())
     {
         if (!request.name)
             return ERROR_INVALID_HANDLE;  // nothing is held without a keeper
-        HMODULE pin = ModulePin::Pin();
-        DWORD id = 0;
-        g_thread.Reset(::CreateThread(nullptr, 0, &KeeperThread, nullptr, 0, &id));
-        if (!g_thread)
-        {
-            const DWORD error = ::GetLastError();
-            if (pin)
-                ::FreeLibrary(pin);
+        const DWORD error = g_keeper.Start(&RunKeeper);
+        if (error != ERROR_SUCCESS)
             return error;
-        }
-        g_threadId = id;
     }
-    if (!::QueueUserAPC(&Serve, g_thread.Get(), reinterpret_cast<ULONG_PTR>(&request)))
+    if (!::QueueUserAPC(&Serve, g_keeper.Handle(), reinterpret_cast<ULONG_PTR>(&request)))
         return ::GetLastError();
     if (request.name)
         ++g_held;

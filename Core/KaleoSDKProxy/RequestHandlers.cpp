@@ -108,7 +108,7 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
         // from the host's one thread; the readers only read it.
         if (m_switches->enabled != enable)
         {
-            ::InterlockedExchange(&m_switches->enabled, enable);
+            m_switches->enabled = enable;
             rc = ERROR_SUCCESS;
         }
     }
@@ -129,6 +129,6 @@ DWORD CKaleoSDKNative::SetDeviceEnabled(DEVICE_HANDLE deviceHandle, LONG enable)
     const auto it = m_devices.find(deviceHandle);
     if (it == m_devices.end())
         return ERROR_NOT_FOUND;
-    ::InterlockedExchange(&it->second.attachment->enabled, enable);
+    it->second.attachment->enabled = enable;
     return ERROR_SUCCESS;
 }

@@ -34,8 +34,7 @@ void CNetDeviceManager<TRecord>::LogFrame(const wchar_t* format, ...) const noex
 template <typename TRecord>
 bool CNetDeviceManager<TRecord>::WorkerOutlivesStop() const noexcept
 {
-    return ::InterlockedCompareExchange(const_cast<volatile LONG*>(&m_workerState), WORKER_PARKED, WORKER_PARKED) ==
-           WORKER_PARKED;
+    return m_workerState.load() == WORKER_PARKED;
 }
 
 template <typename TRecord>
@@ -126,21 +125,15 @@ size_t CNetDeviceManager<TRecord>::ConnectedCount() const noexcept
     return m_connected.size();
 }
 
-// The worker holds a reference on the module from before it is created
-// until it ends (FreeLibraryAndExitThread), so the module's code stays
-// mapped under a worker that outlives a stop.
+// The worker holds a reference on the module until it ends (CThreadOwner),
+// so the module's code stays mapped under a worker that outlives a stop.
 template <typename TRecord>
 bool CNetDeviceManager<TRecord>::StartWorker() noexcept
 {
-    const HMODULE pin = ModulePin::Pin();
-    if (!pin)
-        return false;
-    ::InterlockedExchange(&m_workerState, WORKER_RUNNING);
-    m_hThread.Reset(::CreateThread(nullptr, 0, &CNetDeviceManager::WorkerThread, this, 0, nullptr));
-    if (m_hThread)
+    m_workerState = WORKER_RUNNING;
+    if (m_worker.Start(this, &CNetDeviceManager::WorkerBody) == ERROR_SUCCESS)
         return true;
-    ::InterlockedExchange(&m_workerState, WORKER_IDLE);
-    ::FreeLibrary(pin);
+    m_workerState = WORKER_IDLE;
     return false;
 }
 
@@ -153,39 +146,40 @@ bool CNetDeviceManager<TRecord>::StopWorker(const wchar_t* function) noexcept
 {
     if (m_hStopEvent)
         ::SetEvent(m_hStopEvent.Get());
-    if (!m_hThread)
+    if (!m_worker.Owns())
         return true;
-    bool left = ::WaitForSingleObject(m_hThread.Get(), m_settings.stopWaitMs) == WAIT_OBJECT_0;
+    bool left = m_worker.Join(m_settings.stopWaitMs);
     // A worker that has just left the tables cannot be parked any more.
-    if (!left && ::InterlockedCompareExchange(&m_workerState, WORKER_PARKED, WORKER_RUNNING) != WORKER_RUNNING)
+    LONG running = WORKER_RUNNING;
+    if (!left && !m_workerState.compare_exchange_strong(running, WORKER_PARKED))
         left = true;
     if (!left)
         KLOG(Common::LOG_WARN, L"%s | the worker is still busy after %lu ms: it detaches the devices when its call "
                                L"returns",
              function, m_settings.stopWaitMs);
-    m_hThread.Reset();
+    // A parked worker ends by itself; the next start owns a new one.
+    m_worker.Detach();
     return left;
 }
 
 template <typename TRecord>
-DWORD WINAPI CNetDeviceManager<TRecord>::WorkerThread(LPVOID param)
+DWORD CNetDeviceManager<TRecord>::WorkerBody() noexcept
 {
-    auto* manager = static_cast<CNetDeviceManager*>(param);
-    const DWORD code = manager->RunWorker();
-    manager->LeaveWorker();
+    const DWORD code = RunWorker();
+    LeaveWorker();
     // Nothing of the manager is touched past LeaveWorker: after a parked
-    // stop, the module may be unloaded as soon as this reference goes.
-    ::FreeLibraryAndExitThread(ModulePin::Self(), code);
+    // stop, the module may be unloaded as soon as the thread's reference goes.
     return code;
 }
 
 template <typename TRecord>
 void CNetDeviceManager<TRecord>::LeaveWorker() noexcept
 {
-    if (::InterlockedCompareExchange(&m_workerState, WORKER_IDLE, WORKER_RUNNING) != WORKER_PARKED)
+    LONG state = WORKER_RUNNING;
+    if (m_workerState.compare_exchange_strong(state, WORKER_IDLE) || state != WORKER_PARKED)
         return;
     FinishParkedStop();
-    ::InterlockedExchange(&m_workerState, WORKER_IDLE);
+    m_workerState = WORKER_IDLE;
 }
 
 // What a stop that gave up waiting left undone, on the worker's thread once

@@ -11,7 +11,7 @@
 #include "DeviceCatalog.h"
 #include "GlobalSecurity.h"
 #include "LogWriter.h"
-#include "ModulePin.h"
+#include "ThreadOwner.h"
 #include "NetDeviceNames.h"
 #include "RecordText.h"
 #include "Registry.h"

@@ -20,6 +20,7 @@
 #include "DeviceInfo.h"
 #include "Handles.h"
 #include "Locks.h"
+#include "ThreadOwner.h"
 
 // Start result when the worker thread cannot be created.
 constexpr DWORD WORKER_NOT_CREATED = 566;
@@ -112,7 +113,7 @@ protected:
     mutable Common::CSrwLock m_deviceLock;
     Common::CHandle m_hCommandEvent;
     Common::CHandle m_hStopEvent;
-    Common::CHandle m_hThread;
+    Common::CThreadOwner m_worker;
 
 private:
     // Who finishes a stop: the host, or a worker it gave up waiting for.
@@ -126,7 +127,7 @@ private:
     using PFN_PLUGIN_INIT = int(__cdecl*)(TRecord);
     using PFN_PLUGIN_UNINIT = void(__cdecl*)();
 
-    static DWORD WINAPI WorkerThread(LPVOID param);
+    DWORD WorkerBody() noexcept;
     bool StartWorker() noexcept;
     DWORD RunWorker() noexcept;
     void RunCommand() noexcept;
@@ -146,7 +147,7 @@ private:
     int32_t SmallestFreeIndex() const noexcept;
     void LogConnected(const wchar_t* function) const noexcept;
 
-    volatile LONG m_workerState = WORKER_IDLE;
+    std::atomic<LONG> m_workerState{WORKER_IDLE};
     // Set on the worker's thread while it finishes a parked stop: the
     // detaches then run although the manager is no longer started.
     bool m_finishingStop = false;

@@ -1,5 +1,6 @@
 // Prints or follows a module log (UTF-16LE lines under InstallPath\Logs).
 #include <windows.h>
+#include <atomic>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -13,11 +14,11 @@ using namespace Common;
 
 namespace
 {
-volatile LONG g_stop = 0;
+std::atomic<LONG> g_stop{0};
 
 BOOL WINAPI OnCtrl(DWORD)
 {
-    ::InterlockedExchange(&g_stop, 1);
+    g_stop = 1;
     return TRUE;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cwchar>
 
 #include "LogWriter.h"
@@ -331,8 +332,19 @@ bool CChildProcess::Start(const std::wstring& exe, const std::wstring& args, con
 {
     Common::CHandle output = OpenOutput(outputFile);
     PROCESS_INFORMATION pi{};
-    if (!Spawn(exe, args, output.Get(), pi))
-        return false;
+    // Wine now and then refuses a start while many processes come up at
+    // once; the child under test is not the subject here, so it is tried
+    // again, and a lasting refusal names its error.
+    for (int attempt = 0; !Spawn(exe, args, output.Get(), pi); ++attempt)
+    {
+        const DWORD error = ::GetLastError();
+        if (attempt == 2)
+        {
+            fprintf(stderr, "cannot start %s: error %lu\n", Narrow(exe).c_str(), error);
+            return false;
+        }
+        ::Sleep(200);
+    }
     ::CloseHandle(pi.hThread);
     m_process.Reset(pi.hProcess);
     m_pid = pi.dwProcessId;

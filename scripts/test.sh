@@ -26,6 +26,7 @@ run_leg() {
   STEP="testing $arch"
   echo "== tests ($arch, $what)"
   log=$OUT/build-$arch/ctest.log
+  rm -f "$OUT/build-$arch/robustness.tsv"
   ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 </dev/null | tee "$log" || status=$?
   local counts
   counts=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\)$/\1 \2/p' "$log" | tail -1)
@@ -49,6 +50,31 @@ else
   run_leg i686 "checks of the built files" tests/native
   run_leg x86_64 "every suite"
 fi
+
+# The hostile cases of both trees, summed per channel. Every figure but the
+# cases tried must be 0; a case that did not pass has already failed the run.
+print_robustness() {
+  local ledgers=()
+  for arch in i686 x86_64; do
+    [ -s "$OUT/build-$arch/robustness.tsv" ] && ledgers+=("$OUT/build-$arch/robustness.tsv")
+  done
+  [ ${#ledgers[@]} -gt 0 ] || return 0
+  echo "== robustness (hostile cases of ${#ledgers[@]} tree(s))"
+  awk -F'\t' '
+    !($1 in tried) { order[n++] = $1 }
+    { tried[$1] += $3; crash[$1] += $4; hang[$1] += $5; leak[$1] += $6; lost[$1] += $7 }
+    END {
+      fmt = "%-24s %6s %8s %6s %8s %6s\n"
+      printf fmt, "channel", "cases", "crashes", "hangs", "handles", "lost"
+      for (i = 0; i < n; i++) {
+        c = order[i]; t[1] += tried[c]; t[2] += crash[c]; t[3] += hang[c]; t[4] += leak[c]; t[5] += lost[c]
+        printf fmt, c, tried[c], crash[c], hang[c], leak[c], lost[c]
+      }
+      printf fmt, "total", t[1], t[2], t[3], t[4], t[5]
+      exit (t[2] + t[3] + t[4] + t[5] > 0)
+    }' "${ledgers[@]}" || { SUMMARY+=("robustness: FAILED, a hostile case crashed, hung, leaked or lost"); rc=1; }
+}
+print_robustness
 
 echo "== summary"
 printf '%s\n' "${SUMMARY[@]}"

@@ -437,6 +437,11 @@ DWORD OwnHandleCount()
     DWORD count = 0;
     if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count != 0)
         return count;
+    return HandleCountOf(::GetCurrentProcessId());
+}
+
+DWORD HandleCountOf(DWORD pid)
+{
     const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (!query)
@@ -448,9 +453,10 @@ DWORD OwnHandleCount()
         const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status == 0)
         {
+            DWORD count = 0;
             const auto* list = reinterpret_cast<const CSystemHandles*>(buffer.data());
             for (ULONG i = 0; i < list->count; ++i)
-                count += list->handles[i].ownerPid == ::GetCurrentProcessId() ? 1 : 0;
+                count += list->handles[i].ownerPid == pid ? 1 : 0;
             return count;
         }
         buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));

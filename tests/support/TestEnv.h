@@ -139,5 +139,7 @@ std::wstring Widen(const std::string& text);
 // Handles this process holds. GetProcessHandleCount answers 0 under Wine,
 // so the system's handle list is counted then.
 DWORD OwnHandleCount();
+// Handles another process holds, from the system's handle list.
+DWORD HandleCountOf(DWORD pid);
 
 } // namespace TestEnv

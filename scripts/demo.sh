@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The product's main job, end to end under Wine: installs the SDK into the
-# private prefix, runs the service host with the app-manager module, and
-# shows what the module did.
+# The product's main job, end to end under Wine, as one system: installs the
+# SDK into the private prefix, runs one service host with the three service
+# modules for the whole run, the Node.js host with the proxy and the
+# stand-ins around them, and walks the three roads through the layer. Ends
+# with a summary of what was checked; a failed check fails the script.
 set -Eeuo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$HERE/setup.sh"
@@ -23,7 +25,17 @@ INSTALL=$WINEPREFIX/drive_c/Program\ Files\ \(x86\)/Vexel/Kaleo\ SDK
 RUN=$OUT/demo
 mkdir -p "$RUN"
 
+STARTED=$SECONDS
 step() { STEP="step $*"; printf '\n\033[1m== %s\033[0m\n' "$*"; }
+road() { printf '\n\033[1;4m%s\033[0m\n' "$*"; }
+# check NAME COMMAND...: runs the command quietly and records ok / FAILED.
+CHECKS=()
+FAILED=0
+check() {
+  local name=$1; shift
+  if "$@" >/dev/null 2>&1; then CHECKS+=("ok      $name"); else CHECKS+=("FAILED  $name"); FAILED=$((FAILED + 1)); fi
+}
+has() { grep -Eq -- "$2" <<<"$1"; } # has TEXT REGEX
 # Runs a Windows program with its output through a file (Wine's system
 # processes must not inherit our pipes).
 win() { local rc; "$WINRUN" "$@" </dev/null >"$RUN/out.txt" 2>&1 && rc=0 || rc=$?; tr -d '\r' <"$RUN/out.txt"; return $rc; }
@@ -44,19 +56,35 @@ cp "$BIN"/{VxSvcHost.exe,VxAppManager.dll,VxSmartlightingDeviceManager.dll,VxIoT
 rm -f "$INSTALL"/Logs/* "$INSTALL"/PluginJournal.txt "$INSTALL"/PluginControl.txt "$INSTALL"/bin/*.mod
 echo "copied VxSvcHost.exe, the three service modules and kaleoctl.exe into $INSTALL_WIN\\bin"
 
-step "2. Start the service host with VxAppManager"
-"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host.txt" 2>&1 &
-HOST_PID=$!
-ctl host wait --timeout 30000
-ctl host status
+# The one service host of the run, with the three service modules.
+start_host() { # output file
+  "$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" \
+    "$INSTALL_WIN\\bin\\VxSmartlightingDeviceManager.dll" "$INSTALL_WIN\\bin\\VxIoTDeviceManager.dll" \
+    </dev/null >"$RUN/$1" 2>&1 &
+  HOST_PID=$!
+  ctl host wait --timeout 30000
+}
+# kaleoctl status, shown; its exit code in STATUS_RC and its screen in STATUS.
+show_status() {
+  STATUS=$(ctl status) && STATUS_RC=0 || STATUS_RC=$?
+  printf '%s\n' "$STATUS"
+  echo "(kaleoctl status exited with $STATUS_RC)"
+}
 
-step "3. Service events reach the module (the app manager ignores them)"
-ctl host event 1
+step "2. Start the service host with the three service modules"
+start_host host.txt
+HOST_STATUS=$(ctl host status)
+printf '%s\n' "$HOST_STATUS"
+check "the host runs VxAppManager, VxSmartlightingDeviceManager and VxIoTDeviceManager" \
+  test "$(grep -c '\] running ' <<<"$HOST_STATUS")" = 3
 
-step "4. What the module logged at start"
+step "3. Service events reach every module (10: the device managers stop and start, the app manager ignores it)"
+ctl host event 10
+
+step "4. What the modules logged at start"
 ctl log
 
-step "5. Registry state the module produced"
+step "5. Registry state the modules produced"
 ctl registry
 
 # Stand-in apps: copies of kaleoctl under their own names, each in its own
@@ -87,8 +115,11 @@ start_app() { # name channel-args...
 app_pid() { tr -d '\r' <"$RUN/$1.txt" | sed -n 's/^registered pid \([0-9]*\).*/\1/p' | sed -n 1p; }
 kill_app() { local pid; pid=$(app_pid "$1"); echo "killing $1 (pid $pid) without unregistering"; win taskkill /F /PID "$pid" || true; }
 
+road "Road 1: apps register, the lighting follows the active app"
+
 step "6. The device side starts listening on the effect rings"
-"$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" device --models --for 60000 </dev/null >"$RUN/device.txt" 2>&1 &
+# Listens until the last apps have exited, at the end of the run.
+"$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" device --models --for 300000 </dev/null >"$RUN/device.txt" 2>&1 &
 DEVICE_PID=$!
 sleep 1
 
@@ -102,60 +133,43 @@ ctl table
 
 step "9. Notes registers through the control pipe"
 start_app Notes --title "Notes" --author "Demo Tools" --devices 0x01 --category 1
-ctl table
+TABLE=$(ctl table)
+printf '%s\n' "$TABLE"
+check "Racer, Painter and Notes are registered (three rows of the shared table)" has "$TABLE" '^app table: 3 app\(s\)'
 
 step "10. Records, priority list and who owns the lighting"
 ctl apps
 
 step "11. The active app is killed: the next one in the list takes over"
 ACTIVE=$(tr -d '\r' <<<"$(ctl apps)" | sed -n 's/^Owner: \([^ ]*\).*/\1/p' | sed -n 1p)
+ACTIVE_PID=$(app_pid "${ACTIVE%.exe}")
 kill_app "${ACTIVE%.exe}"
 sleep 2
-ctl table
+TABLE=$(ctl table)
+printf '%s\n' "$TABLE"
 ctl apps | grep -E '^Owner|^  *[A-Za-z]+\.exe' || true
+owner_moved() { has "$TABLE" '^app table: 2 app\(s\), active pid [1-9]' && ! has "$TABLE" "active pid $ACTIVE_PID\$"; }
+check "killing the active app hands the lighting to another registered app" owner_moved
 
-step "12. The module is stopped and started again: it revalidates the table"
+step "12. The host is stopped and started again (the three modules): the app manager revalidates the table"
 "$WINRUN" "$INSTALL_WIN\\bin\\kaleoctl.exe" table --watch --interval 60000 </dev/null >"$RUN/watch.txt" 2>&1 &
 WATCH_PID=$!
 sleep 1
 ctl host stop
 wait "$HOST_PID" || true
-"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" </dev/null >"$RUN/host2.txt" 2>&1 &
-HOST_PID=$!
-ctl host wait --timeout 30000
-ctl log | grep -E 'running apps|still running|not running anymore' || true
+start_host host2.txt
+REVALIDATION=$(ctl log | grep -E 'running apps|still running|not running anymore' || true)
+printf '%s\n' "$REVALIDATION"
 ctl table
+check "after the restart the app manager finds the two running apps still running" has "$REVALIDATION" 'still running'
 
-step "13. The last apps exit: the lighting is released (13) and the headset record posted"
-for app in Racer Painter Notes; do
-  [ "$app" = "${ACTIVE%.exe}" ] && continue
-  kill_app "$app"
-done
-sleep 2
-ctl table
-ctl log | grep -E 'Number of apps left running' | tail -3 || true
+road "Road 2: devices reach the Node.js host through the proxy"
 
-step "14. What the device side decoded"
-sleep 1
-kill "$DEVICE_PID" 2>/dev/null || true
-win "$INSTALL_WIN\\bin\\kaleoctl.exe" device --count 0 --for 1 >/dev/null 2>&1 || true
-tr -d '\r' <"$RUN/device.txt" >"$RUN/device-clean.txt"
-echo "$(grep -c '^record' "$RUN/device-clean.txt") records decoded; records per ring:"
-sed -n 's/^record ring=\([a-z0-9]*\).*/\1/p' "$RUN/device-clean.txt" | sort | uniq -c
-echo "the first records (Racer takes the lighting):"
-# Cut by awk, which reads all its input: with pipefail, a reader that stops
-# early (head) would fail the demo with the writer's SIGPIPE.
-awk '/^record/ && ++n <= 12' "$RUN/device-clean.txt"
-echo "the last-app records (headset 0x40510 type 10, then release 13 on the rings of the last app, the model rings and the general ring):"
-# Chosen by ring and effect: the model rings use device code 0x00040510 too.
-awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; print; next}
-     found && / effect=13 / && ++n <= 15' "$RUN/device-clean.txt"
-
-step "15. Publishers put a device of every source into the registry"
+step "13. Publishers put a device of every source into the registry"
 cp "$OUT/build-x86_64/bin/VxKaleoSDKProxy64.dll" "$INSTALL/bin/"
 echo "copied VxKaleoSDKProxy64.dll (64-bit) into $INSTALL_WIN\\bin"
 ctl devices unpublish broadcast --name Ambience >/dev/null 2>&1 || true
-# The keyboard of step 17 comes while the proxy runs, also on a second run.
+# The keyboard of step 15 comes while the proxy runs, also on a second run.
 ctl devices unpublish hid --hardware 'VID_2F1A&PID_0084&MI_01' --instance '7&2A0F4D0&0&0001' >/dev/null 2>&1 || true
 ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_00' --instance '7&2A0F4C5&0&0000' \
   --container '{6F1D2C3B-0001-4000-8000-000000000001}'
@@ -169,7 +183,7 @@ BROADCAST_PID=$!
 for _ in $(seq 1 100); do grep -q 'holding' "$RUN/broadcast.txt" 2>/dev/null && break; sleep 0.2; done
 tr -d '\r' <"$RUN/broadcast.txt"
 
-step "16. The Node.js host loads VxKaleoSDKProxy64 through koffi and calls Init"
+step "14. The Node.js host loads VxKaleoSDKProxy64 through koffi and calls Init"
 winpath() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 rm -f "$INSTALL/Logs/node.exe.log"
 NODE_PATH=$(winpath "$OUT/node/node_modules") "$WINRUN" "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/demo-devices.js")" \
@@ -180,19 +194,22 @@ NODE_PID=$!
 proxy_log() { iconv -f UTF-16LE -t UTF-8 "$INSTALL/Logs/node.exe.log" 2>/dev/null | tr -d '\r' || true; }
 for _ in $(seq 1 150); do proxy_log | grep -q 'Thread_MonitorHID | START' && break; sleep 0.2; done
 proxy_log | grep -E 'Init \| END|Thread_Monitor[A-Za-z]* \| START' || true
+check "the proxy's Init ends and its registry monitors watch" has "$(proxy_log)" 'Thread_MonitorHID \| START'
 
-step "17. A second keyboard is published while the proxy runs: its monitor adds it"
+step "15. A second keyboard is published while the proxy runs: its monitor adds it"
 ctl devices publish hid --hardware 'VID_2F1A&PID_0084&MI_01' --instance '7&2A0F4D0&0&0001' \
   --container '{6F1D2C3B-0001-4000-8000-000000000001}'
 for _ in $(seq 1 20); do proxy_log | grep -q 'AddDevice | SUCCESS.*7&2A0F4D0' && break; sleep 0.3; done
 proxy_log | sed -n '/Thread_MonitorHID | START/,$p' | grep -E 'Changes in|AddDevice \| SUCCESS' || true
+check "the HID monitor adds the keyboard published while the proxy runs" has "$(proxy_log)" 'AddDevice \| SUCCESS.*7&2A0F4D0'
 
-step "18. The host calls UnInit: every record removed, every monitor ended"
-wait "$NODE_PID" || true
+step "16. The host calls UnInit: every record removed, every monitor ended"
+wait "$NODE_PID" && NODE_RC=0 || NODE_RC=$?
 tr -d '\r' <"$RUN/node.txt"
 ctl log --file node.exe.log | grep -E 'UnInit|Cleanup|\| END' || true
+check "UnInit ends the proxy cleanly (node.exe exits 0)" test "$NODE_RC" = 0
 
-step "19. What the proxy derived for each device (key = the host's device handle)"
+step "17. What the proxy derived for each device (key = the host's device handle)"
 ctl devices list
 
 # Road 2: the Node.js host attaches a keyboard, a Hue bulb and an accessory
@@ -218,12 +235,16 @@ cat >"$MSG/app.txt" <<'JSON'
 {"eventId":2,"linkDeviceSeqId":1,"scene":"sunset"}
 {"eventId":2,"linkDeviceSeqId":2,"scene":"ocean"}
 JSON
-node_host() {
+# The Node.js host's run, its output in node-host.txt.
+node_host_quiet() {
   NODE_PATH=$(winpath "$OUT/node/node_modules") "$WINRUN" "$OUT/node/node.exe" "$(winpath "$ROOT/Host/node/kaleo-host.js")" \
     --dll "$INSTALL_WIN\\bin\\VxKaleoSDKProxy64.dll" \
-    --hid '132:{6F1D2C3B-0001-4000-8000-000000000001}' --hue 7 --app 770:2 "$@" </dev/null >"$RUN/host.txt" 2>&1 \
-    && rc=0 || rc=$?
-  tr -d '\r' <"$RUN/host.txt"
+    --hid '132:{6F1D2C3B-0001-4000-8000-000000000001}' --hue 7 --app 770:2 "$@" </dev/null >"$RUN/node-host.txt" 2>&1
+}
+node_host() {
+  node_host_quiet "$@" && rc=0 || rc=$?
+  NODE_HOST=$(tr -d '\r' <"$RUN/node-host.txt")
+  printf '%s\n' "$NODE_HOST"
   return "$rc"
 }
 send_all() {
@@ -233,25 +254,23 @@ send_all() {
   done
 }
 
-step "20. Road 2, mode 0: every event is pushed to the host at once"
+step "18. Mode 0: every event is pushed to the host at once"
 mapfile -d '' SENDS < <(send_all)
 node_host --mode 0 --seconds 4 "${SENDS[@]}"
+check "mode 0: the messages of the keyboard, the Hue bulb and the application reach the host" \
+  has "$NODE_HOST" '^summary: mode 0: [1-9][0-9]* callback'
 
-step "21. Road 2, mode 1: lighting events wait for PollEvents, the latest per device and sequence id"
+step "19. Mode 1: lighting events wait for PollEvents, the latest per device and sequence id"
 node_host --mode 1 --poll-ms 1500 --seconds 4 "${SENDS[@]}"
+check "mode 1: PollEvents returns the coalesced events" has "$NODE_HOST" '^summary: mode 1: [1-9][0-9]* poll\(s\) returned [1-9]'
 
-step "22. Road 2, mode 2: a flood over 8 sequence ids, delivered in batches every 40 ms"
+step "20. Mode 2: a flood over 8 sequence ids, delivered in batches every 40 ms"
 node_host --mode 2 --seconds 5 --event-lines 6 \
   --device-side "$KCTL pipe flood --handle $KEYBOARD --rate 0 --ids 8 --seconds 3" \
   --device-side "$KCTL pipe flood --handle $HUE --rate 100 --ids 1 --seconds 3"
+check "mode 2: the flood arrives in batches" has "$NODE_HOST" '^summary: mode 2: [1-9][0-9]* batch'
 
-step "23. SetDeviceState turns the Hue bulb off and on while it sends; then every device is detached"
-node_host --mode 0 --seconds 6 --toggle "$HUE" --event-lines 12 \
-  --device-side "$KCTL pipe flood --handle $HUE --rate 2 --ids 1 --seconds 6"
-ctl log --file node.exe.log | grep -E 'RemoveDevice \| (START|END)|Cleanup \| END' | tail -8 || true
-ctl devices broadcast-service --stop
-wait "$BROADCAST_PID" 2>/dev/null || true
-ctl devices unpublish broadcast --name Ambience
+road "Road 3: network devices are attached through plug-ins"
 
 # Road 3: the commander (kaleoctl netdev, another process) writes the
 # scrambled configuration files, sets "Path" and "Event" and signals each
@@ -281,18 +300,7 @@ load_both() {
   wait_log 'CIoTDeviceManager::UpdateDevices | END' $((iot + 1))
 }
 
-step "24. Road 3: the host starts again, now with all three service modules"
-ctl host stop
-wait "$HOST_PID" || true
-"$WINRUN" "$INSTALL_WIN\\bin\\VxSvcHost.exe" "$INSTALL_WIN\\bin\\VxAppManager.dll" \
-  "$INSTALL_WIN\\bin\\VxSmartlightingDeviceManager.dll" "$INSTALL_WIN\\bin\\VxIoTDeviceManager.dll" \
-  </dev/null >"$RUN/host3.txt" 2>&1 &
-HOST_PID=$!
-ctl host wait --timeout 30000
-ctl host status
-netdev_lines 'CSmartlightingDeviceManager::(Init|DoPhilipsHue)'
-
-step "25. The commander configures a Hue bridge and two IoT lights, then sends Load to both modules"
+step "21. The commander configures a Hue bridge and two IoT lights, then sends Load to both modules"
 ctl netdev hue "${BRIDGE[@]}" --selected 1
 ctl netdev iot clear --file "$IOT_CFG" >/dev/null
 ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:01 --pid 1025 --name Desk --ip 10.0.0.11 --serial SN-01
@@ -300,10 +308,13 @@ ctl netdev iot add --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:02 --pid 1025 --name S
 ctl netdev iot show --file "$IOT_CFG"
 load_both
 netdev_lines 'GetDevicesInfo \| (START|END)|AddDevice \| (SUCCESS|END)|UpdateDevices \| END'
-ctl netdev show
+NETDEV=$(ctl netdev show)
+printf '%s\n' "$NETDEV"
 ctl netdev journal
+attached_netdev() { has "$NETDEV" '^hue: 1 attached' && has "$NETDEV" '^iot: 2 attached'; }
+check "Load attaches the Hue bridge and the two IoT lights, each through its own plug-in copy" attached_netdev
 
-step "26. The selected group and one light's address change: Load re-attaches just those two"
+step "22. The selected group and one light's address change: Load re-attaches just those two"
 JOURNAL_LINES=$(ctl netdev journal | wc -l)
 ctl netdev hue "${BRIDGE[@]}" --selected 2
 ctl netdev iot change --file "$IOT_CFG" --mac aa:bb:cc:dd:ee:02 --ip 10.0.0.22
@@ -311,15 +322,81 @@ load_both
 netdev_lines 'bridge group=|ip mismatch' | tail -4
 echo "--- journal lines of this Load"
 ctl netdev journal | tail -n +$((JOURNAL_LINES + 1))
-ctl netdev show
+NETDEV=$(ctl netdev show)
+printf '%s\n' "$NETDEV"
+check "the second Load re-attaches just the changed bridge group and light" attached_netdev
 
-step "27. Reset detaches everything"
+road "The whole layer at once"
+
+step "23. Everything runs: two apps, three network devices, and the Node.js host attaching its devices while the Hue bulb is switched off and on"
+threads=$(proxy_log | grep -c 'Thread created' || true)
+node_host_quiet --mode 0 --seconds 8 --toggle "$HUE" --event-lines 12 \
+  --device-side "$KCTL pipe flood --handle $HUE --rate 2 --ids 1 --seconds 8" &
+NODE_HOST_PID=$!
+# The proxy's log tells when the reader of each of the three devices runs.
+for _ in $(seq 1 100); do [ "$(proxy_log | grep -c 'Thread created' || true)" -ge $((threads + 3)) ] && break; sleep 0.2; done
+
+step "24. kaleoctl status: the operator's one screen of the live system"
+show_status
+live_host() { has "$STATUS" '^Host: running \(pid [0-9]+\), 3 module\(s\)$'; }
+live_apps() { has "$STATUS" '^Apps: 2 registered, [^ ]+ \(pid [0-9]+\) owns the lighting'; }
+live_devices() { has "$STATUS" '^Devices: .*, [1-9][0-9]* attached'; }
+live_netdev() { has "$STATUS" '^Network devices: 3 attached through plug-ins \(hue 1, iot 2\); hue module running, iot module running'; }
+check "status, everything live: the host runs its three modules" live_host
+check "status, everything live: two apps registered, one owns the lighting" live_apps
+check "status, everything live: the Node.js host's devices are attached" live_devices
+check "status, everything live: the three network devices are attached" live_netdev
+wait "$NODE_HOST_PID" && NODE_RC=0 || NODE_RC=$?
+NODE_HOST=$(tr -d '\r' <"$RUN/node-host.txt")
+printf '%s\n' "$NODE_HOST"
+ctl log --file node.exe.log | grep -E 'RemoveDevice \| (START|END)|Cleanup \| END' | tail -8 || true
+check "the Node.js host attaches its devices, detaches them and calls UnInit (exit code 0)" test "$NODE_RC" = 0
+toggled() { has "$NODE_HOST" 'toggle: SetDeviceState enable=0 ' && has "$NODE_HOST" 'toggle: SetDeviceState enable=1 '; }
+check "SetDeviceState switches the Hue bulb off and on while it sends" toggled
+ctl devices broadcast-service --stop
+wait "$BROADCAST_PID" 2>/dev/null || true
+ctl devices unpublish broadcast --name Ambience
+
+road "Winding down"
+
+step "25. Road 1 ends: the last apps exit, the lighting is released (13) and the headset record posted"
+for app in Racer Painter Notes; do
+  [ "$app" = "${ACTIVE%.exe}" ] && continue
+  kill_app "$app"
+done
+sleep 2
+ctl table
+ctl log | grep -E 'Number of apps left running' | tail -3 || true
+
+step "26. What the device side decoded"
+sleep 1
+kill "$DEVICE_PID" 2>/dev/null || true
+win "$INSTALL_WIN\\bin\\kaleoctl.exe" device --count 0 --for 1 >/dev/null 2>&1 || true
+tr -d '\r' <"$RUN/device.txt" >"$RUN/device-clean.txt"
+echo "$(grep -c '^record' "$RUN/device-clean.txt") records decoded; records per ring:"
+sed -n 's/^record ring=\([a-z0-9]*\).*/\1/p' "$RUN/device-clean.txt" | sort | uniq -c
+echo "the first records (Racer takes the lighting):"
+# Cut by awk, which reads all its input: with pipefail, a reader that stops
+# early (head) would fail the demo with the writer's SIGPIPE.
+awk '/^record/ && ++n <= 12' "$RUN/device-clean.txt"
+echo "the last-app records (headset 0x40510 type 10, then release 13 on the rings of the last app, the model rings and the general ring):"
+# Chosen by ring and effect: the model rings use device code 0x00040510 too.
+awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; print; next}
+     found && / effect=13 / && ++n <= 15' "$RUN/device-clean.txt"
+check "the device side decoded the effect records of the whole run" grep -q '^record' "$RUN/device-clean.txt"
+check "the last app's exit releases the lighting (effect 13 after the headset record)" \
+  awk '/^record ring=headset code=0x00040510 effect=10 /{found=1; next} found && / effect=13 /{ok=1} END{exit !ok}' "$RUN/device-clean.txt"
+
+step "27. Road 3 ends: Reset detaches every network device"
 clears=$(ctl log | grep -c 'ClearDevices | END' || true)
 ctl netdev send hue Reset
 ctl netdev send iot Reset
 wait_log 'ClearDevices | END' $((clears + 2))
 netdev_lines 'ClearDevices \| END|RemoveDevice \| SUCCESS' | tail -5
-ctl netdev show
+NETDEV=$(ctl netdev show)
+printf '%s\n' "$NETDEV"
+detached_netdev() { has "$NETDEV" '^hue: 0 attached' && has "$NETDEV" '^iot: 0 attached'; }
+check "Reset detaches every network device" detached_netdev
 
 step "28. Stop the host from another process"
 ctl host stop
@@ -327,6 +404,22 @@ wait "$HOST_PID" && rc=0 || rc=$?
 HOST_PID=
 kill "$WATCH_PID" 2>/dev/null || true
 echo "host exited with code $rc"
+check "the host stops cleanly when asked from another process (exit code 0)" test "$rc" = 0
 echo "--- last log lines"
 ctl log --tail 6
-exit "$rc"
+
+step "29. kaleoctl status after the stop"
+show_status
+stopped_status() { has "$STATUS" '^Host: not running$' && has "$STATUS" '^Apps: no shared app table' && [ "$STATUS_RC" = 1 ]; }
+check "status after the stop: the host is not running, the table is gone, exit code 1" stopped_status
+
+road "Summary"
+echo "ran: one VxSvcHost with VxAppManager, VxSmartlightingDeviceManager and VxIoTDeviceManager (restarted once),"
+echo "     the Node.js host with VxKaleoSDKProxy64 (service modules and tools from $(basename "$(dirname "$BIN")"), the proxy from build-x86_64),"
+echo "     three stand-in apps, the device side (effect rings, data pipes), the device publisher and the network-device commander"
+printf '%s\n' "${CHECKS[@]}"
+echo "${#CHECKS[@]} checks, $FAILED failed, in $((SECONDS - STARTED)) s"
+if [ "$FAILED" != 0 ]; then
+  echo "[demo] $FAILED check(s) failed" >&2
+  exit 1
+fi

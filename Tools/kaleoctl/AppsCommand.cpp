@@ -11,6 +11,7 @@
 #include "AppClient.h"
 #include "AppData.h"
 #include "AppRecord.h"
+#include "AppsView.h"
 #include "Commands.h"
 #include "Console.h"
 #include "Handles.h"
@@ -19,6 +20,8 @@
 #include "TextCodec.h"
 
 using namespace Common;
+using AppsView::CTableSnapshot;
+using AppsView::CVerdict;
 
 namespace
 {
@@ -102,126 +105,9 @@ void PrintRecord(HKEY apps, const std::wstring& name)
                    ReadDword(key.Get(), L"Category", value) ? DescribeCategory(value).c_str() : L"(missing)");
 }
 
-std::vector<std::wstring> RecordNames(HKEY apps)
-{
-    std::vector<std::wstring> names;
-    for (DWORD index = 0;; ++index)
-    {
-        wchar_t name[REG_KEY_NAME_MAX_CHARS + 1];
-        DWORD length = REG_KEY_NAME_MAX_CHARS + 1;
-        const LONG rc = ::RegEnumKeyExW(apps, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS)
-            break;
-        if (rc == ERROR_SUCCESS && length <= REG_KEY_NAME_MAX_CHARS)
-            names.emplace_back(name, length);
-    }
-    return names;
-}
-
-// The shared table as "kaleoctl table" reads it, with the lookups the
-// verdicts need.
-struct CTableSnapshot
-{
-    bool bPresent = false;
-    AppClient::CTableSnapshot table;
-
-    void Take() { bPresent = AppClient::ReadTable(table) == ERROR_SUCCESS; }
-    DWORD Active() const { return table.dwActiveProcessId; }
-
-    // First row (newest first) of the name, compared without case.
-    const AppClient::CTableRow* FindName(const std::wstring& name) const
-    {
-        for (const AppClient::CTableRow& row : table.rows)
-        {
-            if (row.dwProcessId != 0 && EqualsNoCase(row.name, name))
-                return &row;
-        }
-        return nullptr;
-    }
-
-    const AppClient::CTableRow* FindPid(DWORD processId) const
-    {
-        for (const AppClient::CTableRow& row : table.rows)
-        {
-            if (row.dwProcessId == processId)
-                return &row;
-        }
-        return nullptr;
-    }
-};
-
-// One entry of the priority list, judged as the module judges it.
-struct CVerdict
-{
-    std::wstring strEntry;
-    bool bProbeable = false;
-    bool bEnabled = false;
-    DWORD dwEnableStatus = 0;
-    DWORD dwEnable = 0;
-    PriorityList::CMarkerProbe marker;
-    DWORD dwRowPid = 0;
-    bool bRegistered = false;
-    bool Qualifies() const { return bProbeable && bEnabled && marker.Held() && bRegistered; }
-};
-
-CVerdict Judge(const std::wstring& entry, const CTableSnapshot& table)
-{
-    CVerdict verdict;
-    verdict.strEntry = entry;
-    verdict.bProbeable = PriorityList::IsProbeableEntry(entry);
-    if (!verdict.bProbeable)
-        return verdict;
-    verdict.dwEnableStatus = PriorityList::ReadAppEnable(entry, verdict.dwEnable, KALEO_READ_ACCESS);
-    verdict.bEnabled = verdict.dwEnableStatus == ERROR_SUCCESS && verdict.dwEnable == 1;
-    verdict.marker = PriorityList::LookAtMarker(entry);
-    if (const AppClient::CTableRow* row = table.FindName(entry))
-    {
-        verdict.bRegistered = true;
-        verdict.dwRowPid = row->dwProcessId;
-    }
-    return verdict;
-}
-
-std::wstring DescribeVerdict(const CVerdict& verdict)
-{
-    if (!verdict.bProbeable)
-        return L"not a usable app name: never probed";
-    std::wstring text;
-    if (verdict.bEnabled)
-        text = L"enabled";
-    else if (verdict.dwEnableStatus == ERROR_SUCCESS)
-        text = Console::Format(L"not enabled (Enable = %lu)", verdict.dwEnable);
-    else if (verdict.dwEnableStatus == ERROR_FILE_NOT_FOUND)
-        text = L"not enabled (no record or no Enable value)";
-    else
-        text = Console::Format(L"not enabled (Enable unreadable, %lu)", verdict.dwEnableStatus);
-
-    const std::wstring marker = PriorityList::MarkerName(verdict.strEntry);
-    if (verdict.marker.Held())
-        text += L", marker " + marker + L" held";
-    else if (verdict.marker.bHandle)
-        text += L", marker " + marker + L" not held (app not running)";
-    else
-        text += Console::Format(L", marker %s not accessible (error %lu)", marker.c_str(), verdict.marker.dwError);
-
-    if (verdict.bRegistered)
-        text += Console::Format(L", registered (pid %lu)", verdict.dwRowPid);
-    else
-        text += L", not registered (no row in the shared table)";
-    return text;
-}
-
 void PrintOwner(const std::vector<CVerdict>& verdicts, const CTableSnapshot& table, bool globalEnabled)
 {
-    const CVerdict* winner = nullptr;
-    for (const CVerdict& verdict : verdicts)
-    {
-        if (verdict.Qualifies())
-        {
-            winner = &verdict;
-            break;
-        }
-    }
+    const CVerdict* winner = AppsView::Winner(verdicts);
 
     if (!table.bPresent)
         Console::Print(L"Owner: none: the shared table does not exist (the app manager is not running).\n");
@@ -276,7 +162,7 @@ int CmdApps(const CArgs&)
     else
         Console::Print(L"  PriorityList    = (unusable, %lu)\n", listStatus);
 
-    const std::vector<std::wstring> names = RecordNames(apps.Get());
+    const std::vector<std::wstring> names = AppsView::RecordNames(apps.Get());
     Console::Print(L"\nApp records (%u):\n", static_cast<unsigned>(names.size()));
     for (const std::wstring& name : names)
         PrintRecord(apps.Get(), name);
@@ -296,7 +182,7 @@ int CmdApps(const CArgs&)
 
     std::vector<CVerdict> verdicts;
     for (const std::wstring& entry : PriorityList::SplitList(list))
-        verdicts.push_back(Judge(entry, table));
+        verdicts.push_back(AppsView::Judge(entry, table));
     Console::Print(L"\nPriority list (%u entries):\n", static_cast<unsigned>(verdicts.size()));
     bool decided = false;
     for (size_t i = 0; i < verdicts.size(); ++i)
@@ -311,7 +197,7 @@ int CmdApps(const CArgs&)
             decided = true;
         }
         Console::Print(L"  %u. %s: %s -> %s\n", static_cast<unsigned>(i + 1), verdict.strEntry.c_str(),
-                       DescribeVerdict(verdict).c_str(), outcome);
+                       AppsView::DescribeVerdict(verdict).c_str(), outcome);
     }
     Console::Print(L"\n");
     PrintOwner(verdicts, table, hasGlobal && globalEnable == 1);

@@ -19,6 +19,7 @@ int CmdDevice(const CArgs& args);
 int CmdDevices(const CArgs& args);
 int CmdPipe(const CArgs& args);
 int CmdNetDev(const CArgs& args);
+int CmdStatus(const CArgs& args);
 
 // A command with subcommands: each word and the function that runs it with
 // the arguments after the word.

@@ -33,6 +33,8 @@ public:
     // Reads InstallPath and its Devices.xml as the proxy does.
     void LoadCatalogue();
     std::wstring DescribeCatalogue() const;
+    // False when the proxy would add no device at all.
+    bool CatalogueUsable() const { return m_bInstalled && m_catalog.status == ERROR_SUCCESS; }
 
     // Derives the device at `path`; `excluded` is the source's own reason
     // not to add it (empty when the source would). A device the proxy adds

@@ -4,6 +4,7 @@
 // managers read it; their scramble is the contract's (Scramble.h).
 #include <windows.h>
 #include <string>
+#include <vector>
 
 namespace NetDevFiles
 {
@@ -15,5 +16,9 @@ std::wstring FullPath(const std::wstring& path);
 // Writes a temporary file beside `path` and moves it over `path`, so a
 // reader sees the old file or the new one. 0 or the Win32 error.
 DWORD WriteFileReplacing(const std::wstring& path, const std::string& bytes);
+
+// The plug-in copies the device managers made in InstallPath\bin
+// ("2F1A*.mod"), sorted.
+std::vector<std::wstring> CopiesInBin(const std::wstring& installPath);
 
 } // namespace NetDevFiles

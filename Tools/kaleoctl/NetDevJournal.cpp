@@ -13,6 +13,7 @@
 #include "Console.h"
 #include "Handles.h"
 #include "NetDev.h"
+#include "NetDevFiles.h"
 #include "PathText.h"
 #include "PluginFiles.h"
 #include "PluginJournalLine.h"
@@ -28,15 +29,6 @@ namespace
 constexpr DWORD kMaxJournalBytes = 8u * 1024u * 1024u;
 // More copies than this in bin are counted, not listed one by one.
 constexpr size_t kMaxListedCopies = 1000;
-
-struct CFindTraits
-{
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::FindClose(h); }
-};
-using CFindHandle = Common::CUniqueResource<CFindTraits>;
 
 std::wstring Upper(std::wstring text)
 {
@@ -92,23 +84,6 @@ CJournalView ViewJournal(const std::string& text)
             view.attached.erase(key);
     }
     return view;
-}
-
-// The 2F1A*.mod files in bin, sorted.
-std::vector<std::wstring> CopiesInBin(const std::wstring& installPath)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data = {};
-    CFindHandle find(::FindFirstFileW((installPath + L"\\bin\\2F1A*.mod").c_str(), &data));
-    if (!find)
-        return names;
-    do
-    {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(data.cFileName);
-    } while (::FindNextFileW(find.Get(), &data));
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 void PrintCopies(const wchar_t* title, const std::vector<std::wstring>& names)
@@ -178,7 +153,7 @@ int Show(CArgs& args)
         return 1;
 
     const CJournalView view = ViewJournal(text);
-    const std::vector<std::wstring> copies = CopiesInBin(installPath);
+    const std::vector<std::wstring> copies = NetDevFiles::CopiesInBin(installPath);
     for (const CModule* module : {&HueModule(), &IoTModule()})
     {
         if (!only || only == module)

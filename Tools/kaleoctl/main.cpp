@@ -29,6 +29,8 @@ const CCommand kCommands[] = {
      L"pipe send|flood (--name PIPE | --handle H) ...   act as the device side: write into a device's data pipe"},
     {L"netdev", CmdNetDev,
      L"netdev hue|iot|send|plugin|show|journal ...   act as the SDK around the network device managers"},
+    {L"status", CmdStatus,
+     L"status [--name HOST]       one screen of the live system (exit 0 healthy, 1 something needs attention)"},
     {L"host", CmdHost, L"host status|stop|wait|event N [--name NAME]   talk to a running VxSvcHost"},
 };
 

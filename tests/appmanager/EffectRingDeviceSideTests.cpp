@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 

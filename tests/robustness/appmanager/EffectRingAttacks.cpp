@@ -2,6 +2,7 @@
 // global effect stays within each ring, and the device side reads it whole.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 

@@ -37,9 +37,14 @@ int CAppManager::TableCount()
     const int32_t count = table->nCount;
     if (count >= 0 && count <= APP_TABLE_MAX_ROWS)
         return count;
-    // Another process wrote a count the table cannot hold. Rows up to the
-    // table's end are kept; a negative count leaves none.
-    const int32_t repaired = count < 0 ? 0 : APP_TABLE_MAX_ROWS;
+    // Another process wrote a count the table cannot hold. Rows are kept
+    // packed from row 1 (a removal moves the later ones up), so the rows in
+    // use are the leading ones with a process: the count is taken from them,
+    // and the next write neither overwrites a registered app's row nor
+    // finds a full table of empty ones.
+    int32_t repaired = 0;
+    while (repaired < APP_TABLE_MAX_ROWS && table->rows[repaired + 1].dwProcessId != 0)
+        ++repaired;
     KLOG(LOG_ERROR, L"[AppData] Invalid app count %d repaired to %d", count, repaired);
     table->nCount = repaired;
     return repaired;

@@ -76,7 +76,8 @@ protected:
     // The mapped table, attaching (or making) it if needed; null without a view.
     Common::CAppData::_APPTABLE* AttachedTable();
     // Rows 1..count in use. A count another process wrote out of range is
-    // repaired to 0..50 first (logged), so callers may index rows with it.
+    // repaired first (logged) to the leading rows that hold a process, so
+    // callers may index rows with it.
     int TableCount();
     // Active app (row 0); 0 without a view.
     DWORD ActiveProcessId();

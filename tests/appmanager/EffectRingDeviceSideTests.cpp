@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,60 +18,6 @@ using namespace TestEnv;
 
 namespace
 {
-struct CPrinted
-{
-    std::string ring;
-    uint32_t code = 0;
-    uint32_t effect = 0;
-    uint64_t tick = 0;
-    uint32_t slot = 0;
-    uint32_t sum = 0;
-};
-
-std::string Field(const std::string& line, const char* key)
-{
-    const size_t at = line.find(std::string(" ") + key + "=");
-    if (at == std::string::npos)
-        return std::string();
-    const size_t start = at + std::strlen(key) + 2;
-    return line.substr(start, line.find_first_of(" \r\n", start) - start);
-}
-
-std::vector<CPrinted> ParseRecords(const std::string& output)
-{
-    std::vector<CPrinted> records;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line))
-    {
-        if (line.rfind("record ", 0) != 0)
-            continue;
-        CPrinted r;
-        r.ring = Field(line, "ring");
-        r.code = static_cast<uint32_t>(std::strtoul(Field(line, "code").c_str(), nullptr, 16));
-        r.effect = static_cast<uint32_t>(std::strtoul(Field(line, "effect").c_str(), nullptr, 10));
-        r.tick = std::strtoull(Field(line, "tick").c_str(), nullptr, 10);
-        r.slot = static_cast<uint32_t>(std::strtoul(Field(line, "slot").c_str(), nullptr, 10));
-        r.sum = static_cast<uint32_t>(std::strtoul(Field(line, "sum").c_str(), nullptr, 16));
-        records.push_back(r);
-    }
-    return records;
-}
-
-// Checksum of a record the module writes for an effect: zero but for its header.
-uint32_t EffectRecordSum(const Effects::CRingLayout& layout, uint32_t code, uint32_t effect)
-{
-    std::vector<uint8_t> record(layout.slotSize, 0);
-    std::memcpy(record.data(), &code, 4);
-    std::memcpy(record.data() + layout.effectOffset, &effect, 4);
-    if (layout.effectOffset == 8)
-    {
-        const uint32_t word1 = 0x3F0FFF;
-        std::memcpy(record.data() + 4, &word1, 4);
-    }
-    return RecordChecksum(record.data(), record.size());
-}
-
 class EffectRingDeviceSide : public ::testing::Test
 {
 protected:

@@ -219,6 +219,24 @@ TEST_F(Registration, HostileCountsAreRepaired)
     EXPECT_NE(std::wstring::npos, ReadUtf16File(m_install.OwnLog()).find(L"[AppData] Invalid app count -1"));
 }
 
+// A count scribbled over while apps are registered: it is taken from the
+// rows in use, so the next registration neither overwrites a registered
+// app's row nor finds the table full of empty rows.
+TEST_F(Registration, HostileCountKeepsTheRowsInUse)
+{
+    CIdleApp first;
+    ASSERT_TRUE(m_manager.Register(first.Pid()));
+    for (int32_t hostile : {-1, 51, static_cast<int32_t>(0x80000000)})
+    {
+        CIdleApp next;
+        m_table.Table()->nCount = hostile;
+        ASSERT_TRUE(m_manager.Register(next.Pid())) << hostile;
+        EXPECT_EQ((std::vector<DWORD>{next.Pid(), first.Pid()}), m_table.Pids()) << hostile;
+        EXPECT_TRUE(m_manager.Unregister(next.Pid())) << hostile;
+    }
+    EXPECT_NE(std::wstring::npos, ReadUtf16File(m_install.OwnLog()).find(L"[AppData] Invalid app count 51 repaired to 1"));
+}
+
 // Others may create the apps-changed event with no more rights than the
 // module needs: waiting, and pulsing. Its pulses still arrive, and the
 // active-app thread still runs on it.

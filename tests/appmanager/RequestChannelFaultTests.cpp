@@ -16,17 +16,6 @@ namespace
 class RequestChannelFaults : public CChannelFixture
 {
 protected:
-    bool RegisterThroughPipe(DWORD pid)
-    {
-        const _REGISTERDATATYPE block = MakeBlock(pid, 1);
-        return SendPipeMessage(&block, sizeof(block)) &&
-               WaitFor([&] { return CallsOf(CCall::REGISTER_BLOCK, pid) == 1; }, 8000);
-    }
-    bool RegisterThroughRing(DWORD pid)
-    {
-        return Kaleoctl(L"app register --ring --no-wait --pid " + std::to_wstring(pid)) == 0 &&
-               WaitFor([&] { return CallsOf(CCall::REGISTER_PID, pid) == 1; }, 8000);
-    }
     // Stops the manager; returns how long that took.
     double StopManager()
     {

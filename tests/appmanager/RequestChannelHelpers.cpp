@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <mutex>
+#include <set>
 
 #include "NamedEvents.h"
 
@@ -205,6 +206,88 @@ size_t CChannelFixture::CallsOf(CCall::Kind kind, DWORD pid) const
     for (const CCall& call : m_manager->Calls())
         n += call.kind == kind && call.pid == pid ? 1 : 0;
     return n;
+}
+
+bool CChannelFixture::RegisterThroughPipe(DWORD pid)
+{
+    const _REGISTERDATATYPE block = MakeBlock(pid, 1);
+    return SendPipeMessage(&block, sizeof(block)) &&
+           WaitFor([&] { return CallsOf(CCall::REGISTER_BLOCK, pid) == 1; }, 8000);
+}
+
+bool CChannelFixture::RegisterThroughRing(DWORD pid)
+{
+    return Kaleoctl(L"app register --ring --no-wait --pid " + std::to_wstring(pid)) == 0 &&
+           WaitFor([&] { return CallsOf(CCall::REGISTER_PID, pid) == 1; }, 8000);
+}
+
+std::string CHeldApp::Output() const
+{
+    const std::vector<BYTE> bytes = ReadFileBytes(output);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool CHeldApp::WaitRegistered(DWORD timeoutMs) const
+{
+    return WaitFor([&] { return Output().find("registered pid") != std::string::npos; }, timeoutMs);
+}
+
+bool CHeldApp::Start(const CScratchDir& folder, bool ring)
+{
+    const std::wstring args = std::wstring(L"app register --hold --timeout 30000") + (ring ? L" --ring" : L"");
+    return process.Start(folder / name, args, output);
+}
+
+std::vector<CHeldApp> CChannelFixture::HeldApps(int count)
+{
+    std::vector<CHeldApp> apps(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+    {
+        wchar_t name[32];
+        swprintf(name, 32, L"app%02d.exe", i);
+        apps[i].name = name;
+        apps[i].output = m_scratch / (apps[i].name + L".txt");
+        EXPECT_TRUE(::CopyFileW((BinDir() + L"\\kaleoctl.exe").c_str(), (m_scratch / name).c_str(), FALSE));
+    }
+    return apps;
+}
+
+std::vector<CHeldApp> CChannelFixture::StartHeldApps(int count)
+{
+    std::vector<CHeldApp> apps = HeldApps(count);
+    for (int i = 0; i < count; ++i)
+        EXPECT_TRUE(apps[i].Start(m_scratch, i % 2 != 0)) << Narrow(apps[i].name);
+    return apps;
+}
+
+void CChannelFixture::WarmUp()
+{
+    for (const wchar_t* channel : {L"", L"--ring "})
+    {
+        AppTest::CIdleApp app;
+        ASSERT_EQ(0u, RunProcess(BinDir() + L"\\kaleoctl.exe",
+                                 std::wstring(L"app register ") + channel + L"--pid " + std::to_wstring(app.Pid()),
+                                 30000));
+        app.Kill();
+        ASSERT_TRUE(WaitFor([&] { return m_table.Count() == 0; }, 5000));
+    }
+}
+
+void CChannelFixture::ExpectTableHolds(const std::map<DWORD, std::wstring>& expected)
+{
+    const std::vector<DWORD> pids = m_table.Pids();
+    EXPECT_EQ(static_cast<int>(expected.size()), m_table.Count());
+    EXPECT_EQ(expected.size(), std::set<DWORD>(pids.begin(), pids.end()).size()) << "duplicate rows";
+    for (size_t i = 0; i < pids.size(); ++i)
+    {
+        const auto it = expected.find(pids[i]);
+        if (it == expected.end())
+        {
+            ADD_FAILURE() << "ghost row " << i + 1 << ": pid " << pids[i];
+            continue;
+        }
+        EXPECT_EQ(it->second, m_table.Name(static_cast<int>(i) + 1)) << "row " << i + 1;
+    }
 }
 
 } // namespace ChannelTest

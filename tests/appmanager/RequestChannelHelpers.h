@@ -4,6 +4,7 @@
 // with a running manager, a scratch folder and the operator tool.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,20 @@ Common::CHandle OpenControlPipe(DWORD timeoutMs);
 // Writes one message into the control pipe; waits until it has been read.
 bool SendPipeMessage(const void* data, DWORD size, DWORD timeoutMs = 15000);
 
+// A stand-in app that registers and holds its registration: a copy of the
+// operator tool under a name of its own, printing into a file.
+struct CHeldApp
+{
+    TestEnv::CChildProcess process;
+    std::wstring name;
+    std::wstring output;
+    // Starts it registering through the ring or the pipe.
+    bool Start(const TestEnv::CScratchDir& folder, bool ring);
+    std::string Output() const;
+    // Waits until it says it is registered.
+    bool WaitRegistered(DWORD timeoutMs) const;
+};
+
 // A running recording manager in this process, a scratch folder for stand-in
 // executables, the module's log and the shared table as others see it.
 class CChannelFixture : public ::testing::Test
@@ -91,6 +106,19 @@ protected:
     bool WaitForLog(const std::wstring& text, DWORD timeoutMs, size_t times = 1) const;
     // Calls of a kind for a pid.
     size_t CallsOf(CCall::Kind kind, DWORD pid) const;
+    // One registration of pid through a channel, served in time.
+    bool RegisterThroughPipe(DWORD pid);
+    bool RegisterThroughRing(DWORD pid);
+    // Registers a live process through each channel and lets it die, so the
+    // module's lazily made objects exist before handles are counted.
+    void WarmUp();
+    // count held apps (app00.exe, ...), not started yet.
+    std::vector<CHeldApp> HeldApps(int count);
+    // count held apps started at once: even ones register through the
+    // pipe, odd ones through the ring.
+    std::vector<CHeldApp> StartHeldApps(int count);
+    // Rows 1..count hold exactly the expected pids, each once, with its name.
+    void ExpectTableHolds(const std::map<DWORD, std::wstring>& expected);
 
     AppTest::CAppsInstall m_install;
     TestEnv::CScratchDir m_scratch;

@@ -81,7 +81,7 @@ TEST_F(ConfigFiles, BadFilesNeitherCrashNorLoseDevicesAndValidOnesApplyAfterward
         EXPECT_EQ(c.kept, attached);
         if (!Restore())
             attack.Hang();
-        attack.Finish();
+        Finish(attack);
     }
 }
 

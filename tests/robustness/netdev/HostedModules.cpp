@@ -27,6 +27,7 @@ void CHostedModules::SetUp()
 {
     CNetDevFixture::SetUp();
     m_logName = L"VxSvcHost.exe.log";
+    m_loadCost = MeasureLoadCost();
     WriteCatalogue(kCatalogue);
     Ctl(L"netdev hue --file \"" + HueConfig() + L"\" --id 001788fffe123abc --name B --ip 1.2.3.4 --group 1=a --selected 1");
     const std::vector<BYTE> hue = TestEnv::ReadFileBytes(HueConfig());
@@ -66,9 +67,41 @@ void CHostedModules::TearDown()
     CNetDevFixture::TearDown();
 }
 
-Robustness::CAttack CHostedModules::Attack(const char* channel, const std::string& name) const
+// Plug-in copies the host loaded: each Init call, and each copy refused
+// for lacking Init.
+size_t CHostedModules::PluginLoads() const
 {
+    size_t inits = 0;
+    for (const auto& line : Journal())
+        inits += line.call == "Init" ? 1 : 0;
+    return inits + CountInLog(L"::AddDevice | END | Result = 15841");
+}
+
+Robustness::CAttack CHostedModules::Attack(const char* channel, const std::string& name)
+{
+    m_loadsAtStart = PluginLoads();
     return Robustness::CAttack(channel, name, m_host.Pid());
+}
+
+void CHostedModules::Finish(Robustness::CAttack& attack) const
+{
+    attack.Allow(static_cast<unsigned>((PluginLoads() - m_loadsAtStart) * m_loadCost));
+    attack.Finish();
+}
+
+// Handles this platform keeps for one library loaded and freed, measured
+// here with a plug-in copy: the host has the same loader.
+DWORD CHostedModules::MeasureLoadCost() const
+{
+    const std::wstring copy = m_dir / L"probe.mod";
+    ::CopyFileW((TestEnv::BinDir() + L"\\KaleoIoTPlugin.dll").c_str(), copy.c_str(), FALSE);
+    const DWORD before = TestEnv::OwnHandleCount();
+    {
+        const Common::CModule module(::LoadLibraryW(copy.c_str()));
+    }
+    const DWORD after = TestEnv::OwnHandleCount();
+    ::DeleteFileW(copy.c_str());
+    return after > before ? after - before : 0;
 }
 
 void CHostedModules::WriteIoTList(const std::vector<std::string>& extra) const

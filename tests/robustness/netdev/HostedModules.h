@@ -21,7 +21,10 @@ protected:
     void TearDown() override;
 
     // A case against the host's process.
-    Robustness::CAttack Attack(const char* channel, const std::string& name) const;
+    Robustness::CAttack Attack(const char* channel, const std::string& name);
+    // Ends the case, allowing what the platform keeps for each plug-in copy
+    // the host loaded meanwhile.
+    void Finish(Robustness::CAttack& attack) const;
 
     // Writes the IoT list of the valid state followed by `extra` entries.
     void WriteIoTList(const std::vector<std::string>& extra = {}) const;
@@ -35,7 +38,12 @@ protected:
     // modules: true when all three devices are attached again in time.
     bool Restore();
 
+    size_t PluginLoads() const;
+    DWORD MeasureLoadCost() const;
+
     TestEnv::CChildProcess m_host;
+    DWORD m_loadCost = 0;
+    size_t m_loadsAtStart = 0;
     std::string m_hueBytes;
     std::vector<std::wstring> m_validCopies;
 };

@@ -84,7 +84,7 @@ TEST_F(Plugins, FailingPluginsLeaveTheOtherDevicesAttachedAndCommandsServed)
         WritePluginControl("");
         if (!Restore())
             attack.Hang();
-        attack.Finish();
+        Finish(attack);
     }
 }
 

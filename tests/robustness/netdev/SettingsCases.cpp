@@ -79,7 +79,7 @@ TEST_F(NetDevSettings, HostileValuesAreRefusedOrMeanWhatTheySayAndCommandsAreSer
             EXPECT_EQ(kept, attached);
             if (!Restore())
                 attack.Hang();
-            attack.Finish();
+            Finish(attack);
         }
 }
 
@@ -100,7 +100,7 @@ TEST_F(NetDevSettings, HostileDebugSwitchIsSurvivedByARestart)
         TestEnv::RegDeleteValueW32(NetDevice::SMARTLIGHTING_SETTINGS_KEY, NetDevice::DEBUG_VALUE);
         if (!Restore())
             attack.Hang();
-        attack.Finish();
+        Finish(attack);
     }
 }
 

@@ -44,7 +44,7 @@ std::string CJournalLine::Field(const std::string& key) const
 void CNetDevFixture::SetUp()
 {
     for (const wchar_t* plugin : {L"KaleoHuePlugin.dll", L"KaleoIoTPlugin.dll", L"KaleoNoInitPlugin.dll",
-                                  L"KaleoRefusingPlugin.dll"})
+                                  L"KaleoRefusingPlugin.dll", L"KaleoNoUnInitPlugin.dll"})
         ::CopyFileW((BinDir() + L"\\" + plugin).c_str(), (Bin() + L"\\" + plugin).c_str(), FALSE);
     WriteCatalogue("<device pid=\"0x0301\" file=\"KaleoHuePlugin.dll\"/>"
                    "<device pid=\"0x0401\" file=\"KaleoIoTPlugin.dll\"/>");

@@ -17,6 +17,14 @@ const char kCatalogue[] = "<?xml version=\"1.0\"?>\n"
                           "  <device pid=\"0x0F07\" file=\"IoT.dll\"/>\n"
                           "</devices>\n";
 
+std::string RepeatedCatalogue(size_t bytes)
+{
+    std::string text = "<devices>";
+    while (text.size() < bytes)
+        text += "<device pid=\"0x0084\" file=\"Keyboard.dll\"/>";
+    return text + "</devices>";
+}
+
 namespace
 {
 
@@ -64,11 +72,7 @@ void CDeviceRegistry::CreateKey(const std::wstring& keyPath)
 void CDeviceRegistry::WriteValue(const std::wstring& keyPath, const std::wstring& name, DWORD type,
                                  const void* data, DWORD size)
 {
-    Common::CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, kAccess, nullptr,
-                                               key.Put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetValueExW(key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size));
+    TestEnv::RegWriteValue(keyPath, name, type, data, size);
 }
 
 void CDeviceRegistry::PublishBus(const std::wstring& bus, const std::wstring& hardware, const std::wstring& instance,

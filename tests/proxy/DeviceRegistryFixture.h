@@ -13,6 +13,8 @@ namespace ProxyTest
 // A catalogue serving the keyboard (0x0084), a USB device (0x0090), the Hue
 // bulbs (0x0301) and IoT lights (0x0F07).
 extern const char kCatalogue[];
+// A catalogue of at least `bytes` bytes, one keyboard entry repeated.
+std::string RepeatedCatalogue(size_t bytes);
 
 class CDeviceRegistry
 {

@@ -97,10 +97,7 @@ const std::vector<CHostileCase>& Cases()
         {"a catalogue that is huge",
          [](const CDeviceRegistry& r) {
              r.PublishKeyboard(0x1234, L"{OK}");
-             std::string text = "<devices>";
-             while (text.size() < 5 * 1024 * 1024)
-                 text += "<device pid=\"0x0084\" file=\"Keyboard.dll\"/>";
-             r.WriteCatalogue(text + "</devices>");
+             r.WriteCatalogue(ProxyTest::RepeatedCatalogue(5 * 1024 * 1024));
          },
          0, nullptr},
         {"a catalogue that is malformed",

@@ -183,23 +183,23 @@ void RegDeleteTreeW32(const std::wstring& keyPath)
     ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_WOW64_32KEY, 0);
 }
 
-void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text)
+void RegWriteValue(const std::wstring& keyPath, const std::wstring& name, DWORD type, const void* data, DWORD size)
 {
     Common::CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, kAccess, nullptr,
                                                key.Put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS,
-              ::RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+              ::RegSetValueExW(key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size));
+}
+
+void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text)
+{
+    RegWriteValue(keyPath, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 void RegWriteDword(const std::wstring& keyPath, const std::wstring& name, DWORD value)
 {
-    Common::CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, kAccess, nullptr,
-                                               key.Put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.Get(), name.c_str(), 0, REG_DWORD,
-                                              reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+    RegWriteValue(keyPath, name, REG_DWORD, &value, sizeof(value));
 }
 
 void RegDeleteValueW32(const std::wstring& keyPath, const std::wstring& name)

@@ -70,6 +70,8 @@ bool RegKeyExists(const std::wstring& keyPath);
 void RegDeleteTreeW32(const std::wstring& keyPath);
 void RegWriteString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text);
 void RegWriteDword(const std::wstring& keyPath, const std::wstring& name, DWORD value);
+// A value of any type and size, creating the key.
+void RegWriteValue(const std::wstring& keyPath, const std::wstring& name, DWORD type, const void* data, DWORD size);
 void RegDeleteValueW32(const std::wstring& keyPath, const std::wstring& name);
 
 // Folder of the running test executable (where all binaries of a build go).

@@ -5,8 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DeviceHandle.h"
-
-constexpr char DEVICE_HANDLE_MEMBER[] = "device_handle";
+#include "DeviceHandleMember.h"
 
 inline nlohmann::json DeviceHandleToJson(DEVICE_HANDLE deviceHandle)
 {

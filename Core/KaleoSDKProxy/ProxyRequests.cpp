@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DeviceHandleJson.h"
+#include "JsonInt.h"
 #include "JsonNesting.h"
 #include "KaleoSDKNative.h"
 #include "LogWriter.h"
@@ -151,7 +152,7 @@ long long ForwardToInvoke(const json& message, json& result)
 
 long long RunAction(json& request, json& result)
 {
-    switch (request["Action"].get<int>())
+    switch (JsonInt(request["Action"]))
     {
     case 1:
         result["numDevice"] = ProxyInit();
@@ -160,7 +161,7 @@ long long RunAction(json& request, json& result)
         result["error"] = ProxyUnInit();
         return result["error"].get<long long>();
     case 3:
-        (void)request["pid"].get<int>();
+        (void)JsonInt(request["pid"]);
         result[DEVICE_HANDLE_MEMBER] = DeviceHandleToJson(0);
         return -1;
     case 4:

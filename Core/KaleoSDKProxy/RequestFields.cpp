@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "DeviceHandleMember.h"
+#include "JsonInt.h"
 
 using nlohmann::json;
 
@@ -19,7 +20,7 @@ CAddDeviceParams ReadAddDeviceParams(json& request, DeviceKindOf kindOf)
         params.nullMember = EAddDeviceNull::Pid;
         return params;
     }
-    params.pid = pid.get<int>();
+    params.pid = JsonInt(pid);
     params.kind = kindOf(params.pid);
     switch (params.kind)
     {
@@ -31,7 +32,7 @@ CAddDeviceParams ReadAddDeviceParams(json& request, DeviceKindOf kindOf)
         if (number.is_null())
             params.nullMember = broadcast ? EAddDeviceNull::Index : EAddDeviceNull::Id;
         else
-            params.number = number.get<int>();
+            params.number = JsonInt(number);
         break;
     }
     case EDeviceKind::Hid:
@@ -57,11 +58,11 @@ CDeviceStateParams ReadDeviceStateParams(json& request)
     if (enable.is_null())
         return params;
     params.hasEnable = true;
-    params.enable = enable.get<int>();
+    params.enable = JsonInt(enable);
     if (!deviceHandle.is_null())
     {
         params.hasDeviceHandle = true;
-        params.deviceHandle = deviceHandle.get<int>();
+        params.deviceHandle = JsonInt(deviceHandle);
     }
     return params;
 }

@@ -2,9 +2,9 @@
 // The members the proxy reads from a request, apart from what it does with
 // them: the "param" of "AddDevice" and of "SetDeviceState", and the request
 // text a forwarded "message" holds. Free of any system header so that it is
-// also built natively, where the fuzzers run it. Numbers are read with the
-// JSON library's integer conversion (a fraction is cut, a wider number
-// wraps); a member of the wrong type raises its type error.
+// also built natively, where the fuzzers run it. Numbers are read as
+// JsonInt reads them; a member of the wrong type raises the JSON library's
+// type error.
 #include <string>
 #include <nlohmann/json.hpp>
 

@@ -8,6 +8,7 @@
 
 #include "DeviceHandleMember.h"
 #include "FuzzSupport.h"
+#include "JsonInt.h"
 #include "JsonNesting.h"
 #include "RequestFields.h"
 
@@ -66,9 +67,9 @@ void Invoke(const json& request)
 void Action(const json& request)
 {
     Try(request, [](json& r) {
-        static_cast<void>(r["Action"].get<int>());
-        static_cast<void>(r["pid"].get<int>());
-        static_cast<void>(r[DEVICE_HANDLE_MEMBER].get<int>());
+        static_cast<void>(JsonInt(r["Action"]));
+        static_cast<void>(JsonInt(r["pid"]));
+        static_cast<void>(JsonInt(r[DEVICE_HANDLE_MEMBER]));
     });
     Try(request, [](json& r) {
         const std::string forwarded = UnquoteForwarded(r["message"]);

@@ -113,6 +113,8 @@ int main(int argc, char** argv)
                   {"action-forward", R"({"Action":5,"message":"{\"func\":\"SetDeviceState\",\"param\":{\"enable\":1}}"})"},
                   {"action-remove", R"({"Action":4,"device_handle":17,"pid":"x"})"},
                   {"not-object", R"([1,{"func":2}])"},
+                  // Once a float-to-int overflow in the request's integer reads.
+                  {"enable-beyond-int", R"({"fufc":"SetDeviceState","param":{"enable":88888888888888888888073741823}})"},
               });
     if (!ok)
     {

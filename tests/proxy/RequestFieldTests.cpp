@@ -3,7 +3,10 @@
 // "message" becomes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
+
+#include "JsonInt.h"
 
 #include "RequestFields.h"
 
@@ -116,6 +119,29 @@ TEST(RequestFields, ForwardedMessageLosesItsQuotesAndBackslashes)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.text, UnquoteForwarded(c.message)) << c.message.dump();
+}
+
+TEST(RequestFields, FloatsBeyondTheIntRangeReadAsIntMin)
+{
+    // The library's own conversion of these is undefined; the processor's gives INT_MIN.
+    struct
+    {
+        const char* value;
+        int number;
+    } const cases[] = {
+        {"88888888888888888888073741823", INT_MIN}, {"-1e300", INT_MIN},  {"2147483648.0", INT_MIN},
+        {"2147483647.9", INT_MAX},                  {"-2147483648.9", INT_MIN}, {"-7.9", -7},
+        {"4294967301", 5},                          {"true", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.number, JsonInt(json::parse(c.value))) << c.value;
+
+    json request = json::parse(R"({"param":{"enable":1e30,"device_handle":-1e30}})");
+    const CDeviceStateParams state = ReadDeviceStateParams(request);
+    EXPECT_EQ(INT_MIN, state.enable);
+    EXPECT_EQ(INT_MIN, state.deviceHandle);
+    request = json::parse(R"({"param":{"pid":9e99,"containerId":"{A}"}})");
+    EXPECT_EQ(INT_MIN, ReadAddDeviceParams(request, &KindOf).pid);
 }
 
 } // namespace

@@ -20,6 +20,8 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # --- Debian packages ---------------------------------------------------------
 PKGS="g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32 wine64 nlohmann-json3-dev googletest cmake make dpkg-dev ninja-build"
+# The native fuzz build (scripts/fuzz.sh): clang and its libFuzzer runtime.
+PKGS="$PKGS clang libclang-rt-14-dev"
 
 need_packages() {
   dpkg --print-foreign-architectures | grep -qx i386 || return 0

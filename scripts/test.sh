@@ -51,6 +51,17 @@ else
   run_leg x86_64 "every suite"
 fi
 
+# The fuzz targets run natively, with no Wine: the same on every machine.
+STEP="fuzzing"
+fuzz_status=0
+"$HERE/fuzz.sh" </dev/null | tee "$OUT/fuzz.log" || fuzz_status=$?
+if [ "$fuzz_status" = 0 ]; then
+  SUMMARY+=("$(tail -1 "$OUT/fuzz.log")")
+else
+  SUMMARY+=("fuzz: FAILED, fuzz.sh exited with status $fuzz_status; see $OUT/fuzz.log and $OUT/fuzz-findings")
+  rc=1
+fi
+
 # The hostile cases of both trees, summed per channel. Every figure but the
 # cases tried must be 0; a case that did not pass has already failed the run.
 print_robustness() {

@@ -4,15 +4,12 @@
 #include "IoTDeviceList.h"
 
 #include <cstring>
-#include <nlohmann/json.hpp>
+#include <vector>
 
-#include "ConfigNames.h"
 #include "ConfigReader.h"
 #include "LogWriter.h"
 #include "RecordText.h"
 #include "TextCodec.h"
-
-using nlohmann::json;
 
 namespace IoTList
 {
@@ -21,17 +18,12 @@ namespace
 
 const wchar_t FUNCTION[] = L"CIoTDeviceManager::GetDevicesInfo";
 
-struct CTextMember
-{
-    const char* name;
-    wchar_t (CRecord::*field)[Common::DEVICE_TEXT_CHARS];
-};
-
-const CTextMember TEXT_MEMBERS[] = {
-    {NetDevice::IOT_DEVICE_NAME, &CRecord::szDeviceName},
-    {NetDevice::IOT_MAC_ADDRESS, &CRecord::szMacAddress},
-    {NetDevice::IOT_IP_ADDRESS, &CRecord::szIpAddress},
-    {NetDevice::IOT_SERIAL_NUMBER, &CRecord::szSerialNumber},
+// The record fields of the listed texts, in the order of LISTED_TEXT_NAMES.
+wchar_t (CRecord::*const TEXT_FIELDS[LISTED_TEXTS])[Common::DEVICE_TEXT_CHARS] = {
+    &CRecord::szDeviceName,
+    &CRecord::szMacAddress,
+    &CRecord::szIpAddress,
+    &CRecord::szSerialNumber,
 };
 
 CRecord ZeroRecord() noexcept
@@ -41,47 +33,23 @@ CRecord ZeroRecord() noexcept
     return record;
 }
 
-// A member's integer as 64 bits; false when it is absent or not a number
-// without fraction (a fraction, a boolean or a string is ignored).
-bool IntegerMember(const json& device, const char* name, uint64_t& bits)
-{
-    const auto member = device.find(name);
-    if (member == device.end() || !member->is_number_integer())
-        return false;
-    bits = member->is_number_unsigned() ? member->get<uint64_t>() : static_cast<uint64_t>(member->get<int64_t>());
-    return true;
-}
-
-int32_t Low32(uint64_t bits) noexcept
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(bits & 0xFFFFFFFFu));
-}
-
 // The record of element k. An element that is not an object, or one with a
 // text too long for its field, gives an all-zero record: it keeps its
 // place in the list but can never be attached (product id 0 is refused).
-CRecord ReadDevice(const json& element, size_t k)
+CRecord MakeRecord(const CListedDevice& device, size_t k)
 {
     CRecord record = ZeroRecord();
-    if (!element.is_object())
-        return record;
-    uint64_t bits = 0;
-    if (IntegerMember(element, NetDevice::IOT_PID, bits))
-        record.pid = Low32(bits);
-    if (IntegerMember(element, NetDevice::IOT_EID, bits))
-        record.eid = Low32(bits);
-    if (IntegerMember(element, NetDevice::IOT_HANDLE, bits))
-        record.handle = bits;
-    for (const CTextMember& member : TEXT_MEMBERS)
+    record.pid = device.pid;
+    record.eid = device.eid;
+    record.handle = device.handle;
+    for (size_t i = 0; i < LISTED_TEXTS; ++i)
     {
-        const auto value = element.find(member.name);
-        if (value == element.end() || !value->is_string())
+        if (!device.hasText[i])
             continue;
-        if (!NetDevice::CopyRecordText(record.*member.field,
-                                       TextCodec::Utf8ToWide(value->get_ref<const std::string&>())))
+        if (!NetDevice::CopyRecordText(record.*TEXT_FIELDS[i], TextCodec::Utf8ToWide(device.texts[i])))
         {
             KLOG(Common::LOG_ERROR, L"%s | device %d: %hs is 260 characters or longer: device ignored", FUNCTION,
-                 static_cast<int>(k), member.name);
+                 static_cast<int>(k), LISTED_TEXT_NAMES[i]);
             return ZeroRecord();
         }
     }
@@ -90,24 +58,19 @@ CRecord ReadDevice(const json& element, size_t k)
 
 DWORD StoreDevices(const std::string& text, CRecordTable& discovered)
 {
-    const json root = json::parse(text);
-    if (root.is_null())
-        return ERROR_SUCCESS;  // "null" lists no device
-    // Any root but an array or null: the library's type error names it.
-    const json::array_t& devices = root.get_ref<const json::array_t&>();
+    std::vector<CListedDevice> devices;
+    const EListWalk walk = WalkDeviceList(text, devices);
 
     // Built aside and swapped in, so that a failure halfway leaves the
     // table as it was.
     CRecordTable found = discovered;
-    for (size_t k = 0; k < devices.size() && !devices[k].is_null(); ++k)
+    for (size_t k = 0; k < devices.size(); ++k)
+        found[static_cast<int32_t>(k)] = MakeRecord(devices[k], k);
+    if (walk == EListWalk::TooMany)
     {
-        if (k == MAX_LISTED_DEVICES)
-        {
-            KLOG(Common::LOG_ERROR, L"%s | VxIoT.json lists more than %u devices", FUNCTION,
-                 static_cast<unsigned>(MAX_LISTED_DEVICES));
-            return NetDevice::CONFIG_UNUSABLE;
-        }
-        found[static_cast<int32_t>(k)] = ReadDevice(devices[k], k);
+        KLOG(Common::LOG_ERROR, L"%s | VxIoT.json lists more than %u devices", FUNCTION,
+             static_cast<unsigned>(MAX_LISTED_DEVICES));
+        return NetDevice::CONFIG_UNUSABLE;
     }
     discovered.swap(found);
     return ERROR_SUCCESS;

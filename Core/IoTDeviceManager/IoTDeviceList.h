@@ -8,6 +8,7 @@
 
 #include "ConfigFiles.h"
 #include "DeviceInfo.h"
+#include "IoTListWalk.h"
 
 namespace IoTList
 {
@@ -16,9 +17,6 @@ using CRecord = Common::IoT::_DEVICEINFOTYPE;
 using CRecordTable = std::unordered_map<int32_t, CRecord>;
 
 constexpr const char* CONFIG_KEY = NetDevice::IOT_CONFIG_KEY;
-// A longer list is refused whole: each device costs a plug-in copy, and
-// a real network holds a few dozen.
-constexpr size_t MAX_LISTED_DEVICES = 1024;
 
 // Reads and unscrambles the list, always logs it in pieces, and stores the
 // k-th element's record under key k, up to the first null element. Logs as

@@ -6,13 +6,12 @@
 #include "KaleoSDKNative.h"
 
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 #include "DataPipeConnect.h"
+#include "DataPipeMessage.h"
 #include "DeviceHandleJson.h"
 #include "EventDelivery.h"
-#include "JsonNesting.h"
 #include "LogWriter.h"
 #include "LogValues.h"
 #include "PipeIo.h"
@@ -34,8 +33,6 @@ const wchar_t PROCESS_NAME[] = L"CKaleoSDKNative::ProcessData";
 constexpr DWORD PIPE_BUFFER_BYTES = 8192;
 // A name held by another process is tried again this often.
 constexpr DWORD PIPE_NAME_RETRY_MS = 1000;
-// Deeper messages are dropped: serialising them recurses once per level.
-constexpr int MAX_MESSAGE_DEPTH = 256;
 // Debug dumps are cut into lines of this many characters.
 constexpr size_t DUMP_LINE_CHARS = 200;
 
@@ -235,13 +232,11 @@ void CKaleoSDKNative::ServeMessage(const CReaderStart& reader, const char* text,
                        static_cast<int>(switches.enabled));
         return;
     }
-    // The text ends at the message end or at its first zero byte.
-    length = ::strnlen(text, length);
-    if (!Common::JsonNestingWithin(text, length, MAX_MESSAGE_DEPTH))
-        return;
     try
     {
-        json message = json::parse(text, text + length);
+        json message;
+        if (!VxKaleoSDKProxy::ParseDataPipeMessage(text, length, message))
+            return;
         result = ProcessData(reader.deviceHandle, message, switches.debugProxy);
     }
     catch (const std::exception&)

@@ -1,12 +1,12 @@
 #pragma once
 // "device_handle" in the JSON texts: written as a signed number, read with
-// the JSON library's int conversion (a fraction is cut, a wider number
-// wraps, another type raises the library's type error).
+// JsonInt (a fraction is cut, a wider number wraps, another type raises the
+// library's type error).
 #include <nlohmann/json.hpp>
 
 #include "DeviceHandle.h"
-
-constexpr char DEVICE_HANDLE_MEMBER[] = "device_handle";
+#include "DeviceHandleMember.h"
+#include "JsonInt.h"
 
 inline nlohmann::json DeviceHandleToJson(DEVICE_HANDLE deviceHandle)
 {
@@ -15,5 +15,5 @@ inline nlohmann::json DeviceHandleToJson(DEVICE_HANDLE deviceHandle)
 
 inline DEVICE_HANDLE DeviceHandleFromJson(const nlohmann::json& value)
 {
-    return DeviceHandleFromInt(value.get<int>());
+    return DeviceHandleFromInt(JsonInt(value));
 }

@@ -1,12 +1,13 @@
 #include "EventDelivery.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
+
+#include "EventSequence.h"
 
 namespace VxKaleoSDKProxy
 {
@@ -70,33 +71,6 @@ std::string JoinArray(const std::vector<std::string>& texts)
     }
     joined += ']';
     return joined;
-}
-
-// Truncated toward zero like an integer read of the value; NaN and values
-// beyond the 64-bit range, which have no such reading, give 0.
-DWORD FloatSequenceBits(double value) noexcept
-{
-    constexpr double limit = 9.2e18;
-    if (!(value > -limit && value < limit))
-        return 0;
-    return static_cast<DWORD>(static_cast<std::int64_t>(value));
-}
-
-// The low 32 bits of "linkDeviceSeqId", 0 when the member is missing.
-// Integers, booleans and floating values are read as numbers; any other
-// type raises the JSON library's type error.
-DWORD SequenceBits(const nlohmann::json& message)
-{
-    const auto found = message.find("linkDeviceSeqId");
-    if (found == message.end())
-        return 0;
-    if (found->is_number_unsigned())
-        return static_cast<DWORD>(found->get<std::uint64_t>());
-    if (found->is_number_float())
-        return FloatSequenceBits(found->get<double>());
-    if (found->is_boolean())
-        return found->get<bool>() ? 1 : 0;
-    return static_cast<DWORD>(found->get<std::int64_t>());
 }
 
 void FlushBatch(std::vector<std::string>& texts)

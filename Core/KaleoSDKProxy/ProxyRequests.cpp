@@ -1,7 +1,6 @@
 #include "ProxyRequests.h"
 
 #include <objbase.h>
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +10,11 @@
 #include <nlohmann/json.hpp>
 
 #include "DeviceHandleJson.h"
+#include "JsonInt.h"
 #include "JsonNesting.h"
 #include "KaleoSDKNative.h"
 #include "LogWriter.h"
+#include "RequestFields.h"
 #include "TextCodec.h"
 #include "VxKaleoSDKNative.h"
 
@@ -126,24 +127,10 @@ DWORD InvokeChecked(const wchar_t* request, wchar_t*& response)
     return result;
 }
 
-// The request text a forwarded "message" holds: its serialisation with
-// every backslash deleted, then the first character and the last one
-// deleted while the text holds a double quote (the quotes of a string).
-std::string UnquoteForwarded(const json& message)
-{
-    std::string text = message.dump();
-    text.erase(std::remove(text.begin(), text.end(), '\\'), text.end());
-    if (text.find('"') != std::string::npos)
-        text.erase(0, 1);
-    if (!text.empty() && text.find('"') != std::string::npos)
-        text.pop_back();
-    return text;
-}
-
 // Action 5: a whole Invoke request. The result object becomes the response.
 long long ForwardToInvoke(const json& message, json& result)
 {
-    const std::wstring request = TextCodec::AnsiToWide(UnquoteForwarded(message));
+    const std::wstring request = TextCodec::AnsiToWide(VxKaleoSDKProxy::UnquoteForwarded(message));
     wchar_t* response = nullptr;
     const DWORD rc = ProxyInvoke(request.c_str(), &response);
     if (!response)
@@ -165,7 +152,7 @@ long long ForwardToInvoke(const json& message, json& result)
 
 long long RunAction(json& request, json& result)
 {
-    switch (request["Action"].get<int>())
+    switch (JsonInt(request["Action"]))
     {
     case 1:
         result["numDevice"] = ProxyInit();
@@ -174,7 +161,7 @@ long long RunAction(json& request, json& result)
         result["error"] = ProxyUnInit();
         return result["error"].get<long long>();
     case 3:
-        (void)request["pid"].get<int>();
+        (void)JsonInt(request["pid"]);
         result[DEVICE_HANDLE_MEMBER] = DeviceHandleToJson(0);
         return -1;
     case 4:

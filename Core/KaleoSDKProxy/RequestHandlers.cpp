@@ -1,10 +1,11 @@
 // The two device requests of Invoke: "AddDevice" and "SetDeviceState".
-// Numbers are read with the JSON library's integer conversion; a member of
-// the wrong type raises its type error, which Invoke reports.
+// Their members are read by RequestFields; a member of the wrong type
+// raises the JSON library's type error, which Invoke reports.
 #include "KaleoSDKNative.h"
 
 #include "DeviceHandleJson.h"
 #include "DeviceSources.h"
+#include "RequestFields.h"
 #include "TextCodec.h"
 
 using nlohmann::json;
@@ -24,60 +25,67 @@ void SetOutcome(json& response, const char* message, DWORD result)
     response["result"] = result;
 }
 
-bool IsBroadcastPid(int pid)
+VxKaleoSDKProxy::EDeviceKind DeviceKindOf(int pid)
 {
-    return pid == static_cast<int>(DeviceSources::PID_BROADCAST_770) ||
-           pid == static_cast<int>(DeviceSources::PID_BROADCAST_818);
+    if (pid == static_cast<int>(DeviceSources::PID_BROADCAST_770) ||
+        pid == static_cast<int>(DeviceSources::PID_BROADCAST_818))
+        return VxKaleoSDKProxy::EDeviceKind::Broadcast;
+    if (pid == static_cast<int>(DeviceSources::PID_PHILIPS_HUE))
+        return VxKaleoSDKProxy::EDeviceKind::PhilipsHue;
+    return VxKaleoSDKProxy::EDeviceKind::Hid;
+}
+
+// The answer to a null member of "AddDevice".
+void SetNullOutcome(json& response, VxKaleoSDKProxy::EAddDeviceNull member)
+{
+    using VxKaleoSDKProxy::EAddDeviceNull;
+    switch (member)
+    {
+    case EAddDeviceNull::Pid:
+        SetOutcome(response, "param pid is null", ERROR_INVALID_PARAMETER);
+        break;
+    case EAddDeviceNull::Index:
+        SetOutcome(response, "param index is null", ERROR_INVALID_INDEX);
+        break;
+    case EAddDeviceNull::Id:
+        SetOutcome(response, "param id is null", ERROR_INVALID_DATA);
+        break;
+    case EAddDeviceNull::ContainerId:
+    default:
+        SetOutcome(response, "param containerId is null", ERROR_INVALID_PARAMETER);
+        break;
+    }
 }
 
 } // namespace
 
 json CKaleoSDKNative::HandleAddDevice(json request)
 {
+    using VxKaleoSDKProxy::EDeviceKind;
     json response = DefaultResponse();
-    json& param = request["param"];
-    const json& pidValue = param["pid"];
-    if (pidValue.is_null())
+    const VxKaleoSDKProxy::CAddDeviceParams params = VxKaleoSDKProxy::ReadAddDeviceParams(request, &DeviceKindOf);
+    if (params.nullMember != VxKaleoSDKProxy::EAddDeviceNull::None)
     {
-        SetOutcome(response, "param pid is null", ERROR_INVALID_PARAMETER);
+        SetNullOutcome(response, params.nullMember);
         return response;
     }
-    const int pid = pidValue.get<int>();
     DEVICE_HANDLE deviceHandle = 0;
     DWORD rc = ERROR_SUCCESS;
-    if (IsBroadcastPid(pid))
+    if (params.kind == EDeviceKind::Broadcast)
     {
-        const json& index = param["index"];
-        if (index.is_null())
-        {
-            SetOutcome(response, "param index is null", ERROR_INVALID_INDEX);
-            return response;
-        }
-        rc = AddKaleoConnectDevice(pid, index.get<int>(), deviceHandle);
+        rc = AddKaleoConnectDevice(params.pid, params.number, deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddKaleoConnectDevice", rc);
     }
-    else if (pid == static_cast<int>(DeviceSources::PID_PHILIPS_HUE))
+    else if (params.kind == EDeviceKind::PhilipsHue)
     {
-        const json& id = param["id"];
-        if (id.is_null())
-        {
-            SetOutcome(response, "param id is null", ERROR_INVALID_DATA);
-            return response;
-        }
-        rc = AddPhilipsHueDevice(pid, id.get<int>(), deviceHandle);
+        rc = AddPhilipsHueDevice(params.pid, params.number, deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddPhilipshueDevice", rc);
     }
     else
     {
-        const json& containerId = param["containerId"];
-        if (containerId.is_null())
-        {
-            SetOutcome(response, "param containerId is null", ERROR_INVALID_PARAMETER);
-            return response;
-        }
-        rc = AddHIDDevice(pid, TextCodec::AnsiToWide(containerId.get<std::string>()), deviceHandle);
+        rc = AddHIDDevice(params.pid, TextCodec::AnsiToWide(params.containerId), deviceHandle);
         if (rc != ERROR_SUCCESS)
             SetOutcome(response, "error on AddHIDDevice", rc);
     }
@@ -92,17 +100,15 @@ json CKaleoSDKNative::HandleAddDevice(json request)
 json CKaleoSDKNative::HandleSetDeviceState(json request)
 {
     json response = DefaultResponse();
-    json& param = request["param"];
-    const json& enableValue = param["enable"];
-    const json& handleValue = param[DEVICE_HANDLE_MEMBER];
-    if (enableValue.is_null())
+    const VxKaleoSDKProxy::CDeviceStateParams params = VxKaleoSDKProxy::ReadDeviceStateParams(request);
+    if (!params.hasEnable)
     {
         SetOutcome(response, "param is invalid", ERROR_INVALID_PARAMETER);
         return response;
     }
-    const LONG enable = enableValue.get<int>();
+    const LONG enable = params.enable;
     DWORD rc = ERROR_FUNCTION_FAILED;
-    if (handleValue.is_null())
+    if (!params.hasDeviceHandle)
     {
         // The global switch: only a change counts as success. Requests come
         // from the host's one thread; the readers only read it.
@@ -113,7 +119,7 @@ json CKaleoSDKNative::HandleSetDeviceState(json request)
         }
     }
     else
-        rc = SetDeviceEnabled(DeviceHandleFromJson(handleValue), enable);
+        rc = SetDeviceEnabled(DeviceHandleFromInt(params.deviceHandle), enable);
     if (rc == ERROR_SUCCESS)
         SetOutcome(response, "SUCCESS", ERROR_SUCCESS);
     else

@@ -7,16 +7,15 @@
 
 #include <climits>
 #include <cstring>
-#include <nlohmann/json.hpp>
+#include <vector>
 
 #include "ConfigNames.h"
 #include "ConfigReader.h"
 #include "GroupInfo.h"
+#include "HueBridgeWalk.h"
 #include "LogWriter.h"
 #include "RecordText.h"
 #include "TextCodec.h"
-
-using nlohmann::json;
 
 namespace HueBridge
 {
@@ -24,13 +23,6 @@ namespace
 {
 
 const wchar_t FUNCTION[] = L"CSmartlightingDeviceManager::GetDevicesInfo";
-
-// A string member converted from UTF-8 to UTF-16; the library's error when
-// it is missing or not a string.
-std::wstring StringMember(const json& object, const char* name)
-{
-    return TextCodec::Utf8ToWide(object.at(name).get<std::string>());
-}
 
 // Values are refused rather than cut: a cut id or address would name
 // another bridge.
@@ -43,44 +35,33 @@ bool CopyField(wchar_t (&field)[Common::DEVICE_TEXT_CHARS], const std::wstring& 
 }
 
 // The light count of the group whose "Id" equals the selected one, ignoring
-// case; 0 when none does. Groups come as object members, walked in the
-// library's byte order of their names, or as array elements; when several
-// match, the last one walked wins. Every group must be an object with a
-// string "Id" (the library's error otherwise); "Groups" absent or null
-// holds no group.
-unsigned SelectedGroupLights(const json& groups, const std::wstring& selected)
+// case; 0 when none does. When several match, the last one walked wins.
+unsigned SelectedGroupLights(const std::vector<CGroupLights>& groups, const std::wstring& selected)
 {
-    const json* chosen = nullptr;
-    for (const json& group : groups)
+    unsigned lights = 0;
+    for (const CGroupLights& group : groups)
     {
-        if (Common::EqualsNoCase(StringMember(group, NetDevice::HUE_ID), selected))
-            chosen = &group;
+        if (Common::EqualsNoCase(TextCodec::Utf8ToWide(group.id), selected))
+            lights = group.lights;
     }
-    if (chosen == nullptr)
-        return 0;
-    // An array counts its elements, an object its members, a single value
-    // one, and null nothing.
-    const auto lights = chosen->find(NetDevice::HUE_LIGHTS);
-    return lights == chosen->end() ? 0 : static_cast<unsigned>(lights->size());
+    return lights;
 }
 
 DWORD StoreFirstBridge(const std::string& text, CRecordTable& discovered)
 {
-    const json root = json::parse(text);
-    const json& bridge = root.at(NetDevice::HUE_BRIDGES).at(0);
+    const CBridgeJson bridge(text);
 
     CRecord record;
     std::memset(&record, 0, sizeof(record));
     using namespace NetDevice;
-    if (!CopyField(record.szId, StringMember(bridge, HUE_ID), HUE_ID) ||
-        !CopyField(record.szName, StringMember(bridge, HUE_NAME), HUE_NAME) ||
-        !CopyField(record.szIpAddress, StringMember(bridge, HUE_IP_ADDRESS), HUE_IP_ADDRESS))
+    if (!CopyField(record.szId, TextCodec::Utf8ToWide(bridge.Text(HUE_ID)), HUE_ID) ||
+        !CopyField(record.szName, TextCodec::Utf8ToWide(bridge.Text(HUE_NAME)), HUE_NAME) ||
+        !CopyField(record.szIpAddress, TextCodec::Utf8ToWide(bridge.Text(HUE_IP_ADDRESS)), HUE_IP_ADDRESS))
         return NetDevice::CONFIG_UNUSABLE;
-    const std::string selected = bridge.at(HUE_SELECTED_GROUP).get<std::string>();
+    const std::string selected = bridge.Text(HUE_SELECTED_GROUP);
 
-    const auto groups = bridge.find(HUE_GROUPS);
-    const unsigned lights =
-        groups == bridge.end() ? 0 : SelectedGroupLights(*groups, TextCodec::Utf8ToWide(selected));
+    const std::wstring selectedWide = TextCodec::Utf8ToWide(selected);
+    const unsigned lights = SelectedGroupLights(bridge.Groups(), selectedWide);
     if (!CopyField(record.szGroupInfo, MakeGroupInfo(lights, selected), "group information"))
         return NetDevice::CONFIG_UNUSABLE;
     record.pid = HUE_BRIDGE_PID;

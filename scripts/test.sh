@@ -71,14 +71,15 @@ print_robustness() {
   done
   [ ${#ledgers[@]} -gt 0 ] || return 0
   echo "== robustness (hostile cases of ${#ledgers[@]} tree(s))"
-  awk -F'\t' '
-    !($1 in tried) { order[n++] = $1 }
+  awk -F'\t' -v known="control pipe|request ring|app table|effect rings|registry (apps)|registry (devices)|registry (net devices)|data pipes|config files|catalogue|plug-ins|load (50 apps)" '
+    BEGIN { n = split(known, order, "|"); for (i = 1; i <= n; i++) listed[order[i]] = 1 }
+    !($1 in listed) { order[++n] = $1; listed[$1] = 1 }
     { tried[$1] += $3; crash[$1] += $4; hang[$1] += $5; leak[$1] += $6; lost[$1] += $7 }
     END {
       fmt = "%-24s %6s %8s %6s %8s %6s\n"
       printf fmt, "channel", "cases", "crashes", "hangs", "handles", "lost"
-      for (i = 0; i < n; i++) {
-        c = order[i]; t[1] += tried[c]; t[2] += crash[c]; t[3] += hang[c]; t[4] += leak[c]; t[5] += lost[c]
+      for (i = 1; i <= n; i++) {
+        c = order[i]; if (!(c in tried)) continue; t[1] += tried[c]; t[2] += crash[c]; t[3] += hang[c]; t[4] += leak[c]; t[5] += lost[c]
         printf fmt, c, tried[c], crash[c], hang[c], leak[c], lost[c]
       }
       printf fmt, "total", t[1], t[2], t[3], t[4], t[5]

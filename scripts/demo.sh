@@ -346,6 +346,8 @@ check "status, everything live: the host runs its three modules" live_host
 check "status, everything live: two apps registered, one owns the lighting" live_apps
 check "status, everything live: the Node.js host's devices are attached" live_devices
 check "status, everything live: the three network devices are attached" live_netdev
+live_healthy() { has "$STATUS" '^Status: healthy$' && [ "$STATUS_RC" = 0 ]; }
+check "status, everything live: healthy, exit code 0" live_healthy
 wait "$NODE_HOST_PID" && NODE_RC=0 || NODE_RC=$?
 NODE_HOST=$(tr -d '\r' <"$RUN/node-host.txt")
 printf '%s\n' "$NODE_HOST"

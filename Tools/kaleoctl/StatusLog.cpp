@@ -91,6 +91,24 @@ bool IsErrorLine(const std::wstring& line, std::wstring& stamp)
     return true;
 }
 
+// Readers and servers that stop or detach end their pending waits, and
+// device writers come and go; the modules log each as an error: an aborted
+// wait (995), a disconnect of a pipe nobody had connected (536), a writer
+// that closed its end (109); the app manager's first start finds no table
+// to open (2) and creates it. Those lines say nothing is wrong.
+bool IsRoutineEnd(const std::wstring& line)
+{
+    static const wchar_t* const kEndings[] = {L"error = 995", L"error = 536", L"error = 109",
+                                                L"[AppData] Error opening file (2)"};
+    for (const wchar_t* ending : kEndings)
+    {
+        const size_t length = ::wcslen(ending);
+        if (line.size() >= length && line.compare(line.size() - length, length, ending) == 0)
+            return true;
+    }
+    return line.find(L",Error (995): ") != std::wstring::npos;
+}
+
 void CollectErrors(const std::wstring& file, const std::wstring& text, std::vector<CErrorLine>& errors)
 {
     for (size_t start = 0; start < text.size();)
@@ -137,13 +155,25 @@ CSection LogSection()
                                           logs.c_str());
         return section;
     }
+    const size_t all = errors.size();
+    errors.erase(std::remove_if(errors.begin(), errors.end(),
+                                [](const CErrorLine& error) { return IsRoutineEnd(error.text); }),
+                 errors.end());
+    const unsigned routine = static_cast<unsigned>(all - errors.size());
+    if (errors.empty())
+    {
+        section.verdict = Console::Format(
+            L"Log: %u error line(s) in %u file(s), each routine (an ended wait or pipe, a first start)",
+            routine, static_cast<unsigned>(files.size()));
+        return section;
+    }
     section.healthy = false;
     std::stable_sort(errors.begin(), errors.end(),
                      [](const CErrorLine& a, const CErrorLine& b) { return a.stamp < b.stamp; });
     const size_t shown = std::min(errors.size(), kShownErrors);
-    section.verdict = Console::Format(L"Log: %u error line(s) in %u file(s), the last %u:",
+    section.verdict = Console::Format(L"Log: %u error line(s) in %u file(s), the last %u (and %u routine ones):",
                                       static_cast<unsigned>(errors.size()), static_cast<unsigned>(files.size()),
-                                      static_cast<unsigned>(shown));
+                                      static_cast<unsigned>(shown), routine);
     for (size_t i = errors.size() - shown; i < errors.size(); ++i)
         section.Add(Printable(errors[i].file, 64) + L": " + Printable(errors[i].text));
     return section;

@@ -31,7 +31,7 @@ struct CCase
     const char* name;
     HostState host;
     bool table;         // the shared table with two apps, the first owning the lighting
-    bool errorInLog;
+    const wchar_t* log; // lines of a log file in the install, or none
     int exitCode;
     std::vector<std::string> verdicts; // each the start of a line, in this order
 };
@@ -152,10 +152,8 @@ protected:
         RegDeleteTreeW32(L"Software\\Vexel Kaleo SDK\\Devices\\IoT");
     }
 
-    void WriteErrorLog()
+    void WriteLog(const std::wstring& text)
     {
-        const std::wstring text = L"2026-01-02,10:00:00:000,INFO,A.cpp (1),started\r\n"
-                                  L"2026-01-02,10:00:01:000,ERROR,B.cpp (2),CreateNamedPipe failed\r\n";
         WriteFileBytes(m_install.LogsDir() + L"\\Broken.log", text.data(), text.size() * sizeof(wchar_t));
     }
 
@@ -173,8 +171,8 @@ TEST_P(StatusCommand, ShowsVerdictsAndExitCode)
         silent.Reset(::CreateNamedPipeW(kHostPipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_WAIT, 1,
                                         sizeof(Host::_HOSTREPLY), sizeof(Host::_HOSTREQUEST), 0, nullptr));
     std::unique_ptr<CFakeTable> table(c.table ? new CFakeTable() : nullptr);
-    if (c.errorInLog)
-        WriteErrorLog();
+    if (c.log)
+        WriteLog(c.log);
 
     std::string output;
     const ULONGLONG started = ::GetTickCount64();
@@ -194,20 +192,33 @@ TEST_P(StatusCommand, ShowsVerdictsAndExitCode)
     }
 }
 
+const wchar_t kStarted[] = L"2026-01-02,10:00:00:000,INFO,A.cpp (1),started\r\n";
+const wchar_t kRoutineEnds[] =
+    L"2026-01-02,10:00:02:000,ERROR,R.cpp (88),Reader | DisconnectNamedPipe 328 = FALSE | error = 536\r\n"
+    L"2026-01-02,10:00:03:000,ERROR,M.cpp (249),Error (995): I/O operation aborted.\r\n"
+    L"2026-01-02,10:00:04:000,ERROR,R.cpp (196),Reader | bReadFile = FALSE | pipe = 380 | error = 109\r\n"
+    L"2026-01-02,10:00:05:000,ERROR,AppData.cpp (24),[AppData] Error opening file (2)\r\n";
+const std::wstring kRealError = std::wstring(kStarted) +
+                                L"2026-01-02,10:00:01:000,ERROR,B.cpp (2),CreateNamedPipe failed\r\n" + kRoutineEnds;
+const std::wstring kOnlyRoutine = std::wstring(kStarted) + kRoutineEnds;
+
 const CCase kCases[] = {
-    {"NothingRunning", HostState::Absent, false, false, 1,
+    {"NothingRunning", HostState::Absent, false, nullptr, 1,
      {"Host: not running", "Apps: no shared app table", "Devices: ", "Network devices: 0 attached",
       "Log: no error lines", "Status: needs attention (host, apps)"}},
-    {"HostWithModulesAndApps", HostState::Answering, true, false, 0,
+    {"HostWithModulesAndApps", HostState::Answering, true, nullptr, 0,
      {"Host: running (pid 4321), 3 module(s)", "  [0] running A.dll", "  [2] running C.dll",
       "Apps: 2 registered, Racer.exe (pid 111) owns the lighting", "  row 2: pid 222  Notes.exe",
       "Network devices: 0 attached through plug-ins (hue 0, iot 0); hue module not running", "Log: no error lines",
       "Status: healthy"}},
-    {"HungHost", HostState::Silent, true, false, 1,
+    {"HungHost", HostState::Silent, true, nullptr, 1,
      {"Host: not answering", "Apps: 2 registered", "Status: needs attention (host)"}},
-    {"ErrorInLog", HostState::Answering, true, true, 1,
-     {"Host: running", "Log: 1 error line(s)", "  Broken.log: 2026-01-02,10:00:01:000,ERROR,B.cpp (2),CreateNamedPipe failed",
-      "Status: needs attention (log)"}},
+    {"ErrorInLog", HostState::Answering, true, kRealError.c_str(), 1,
+     {"Host: running", "Log: 1 error line(s) in 1 file(s), the last 1 (and 4 routine",
+      "  Broken.log: 2026-01-02,10:00:01:000,ERROR,B.cpp (2),CreateNamedPipe failed", "Status: needs attention (log)"}},
+    // Ended waits and closed pipes are logged as errors; they are no reason to worry.
+    {"OnlyRoutineEndsInLog", HostState::Answering, true, kOnlyRoutine.c_str(), 0,
+     {"Host: running", "Log: 4 error line(s) in 1 file(s), each routine", "Status: healthy"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(States, StatusCommand, ::testing::ValuesIn(kCases),

@@ -125,7 +125,17 @@ struct ThreadpoolTimerTraits
     static void Close(Type t) noexcept { ::CloseThreadpoolTimer(t); }
 };
 
+// A search of FindFirstFile: its "none" is INVALID_HANDLE_VALUE, closed by FindClose.
+struct FindTraits
+{
+    using Type = HANDLE;
+    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
 using CHandle = CUniqueResource<HandleTraits>;
+using CFindHandle = CUniqueResource<FindTraits>;
 using CRegKey = CUniqueResource<RegKeyTraits>;
 using CMappedView = CUniqueResource<MappedViewTraits>;
 using CModule = CUniqueResource<ModuleTraits>;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "FileText.h"
 #include "Handles.h"
 
 namespace
@@ -12,15 +13,6 @@ namespace
 // the replacing move waits that long for it.
 constexpr int kMoveAttempts = 50;
 constexpr DWORD kMoveRetryMs = 20;
-
-struct CFindTraits
-{
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::FindClose(h); }
-};
-using CFindHandle = Common::CUniqueResource<CFindTraits>;
 
 DWORD WriteAll(HANDLE file, const std::string& bytes)
 {
@@ -88,16 +80,7 @@ DWORD WriteFileReplacing(const std::wstring& path, const std::string& bytes)
 // The 2F1A*.mod files in bin, sorted.
 std::vector<std::wstring> CopiesInBin(const std::wstring& installPath)
 {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data = {};
-    CFindHandle find(::FindFirstFileW((installPath + L"\\bin\\2F1A*.mod").c_str(), &data));
-    if (!find)
-        return names;
-    do
-    {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(data.cFileName);
-    } while (::FindNextFileW(find.Get(), &data));
+    std::vector<std::wstring> names = FileText::FilesMatching(installPath + L"\\bin\\2F1A*.mod", SIZE_MAX);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Console.h"
+#include "FileText.h"
 #include "HostControl.h"
 #include "Status.h"
 
@@ -16,22 +17,16 @@ namespace
 // The reply's module lines ("[i] running PATH (...)"), as the host wrote them.
 void AddModuleLines(const Host::_HOSTREPLY& reply, CSection& section)
 {
-    const std::wstring text(reply.text);
     size_t lines = 0;
-    for (size_t start = 0; start < text.size() && lines <= Host::kMaxHostModules;)
+    for (const std::wstring& line : FileText::Lines(std::wstring(reply.text, ::wcsnlen(reply.text, Host::kHostReplyTextChars))))
     {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
+        if (lines > Host::kMaxHostModules)
+            break;
         if (!line.empty() && line[0] == L'[')
         {
             section.Add(Printable(line));
             ++lines;
         }
-        start = end + 1;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Console.h"
+#include "FileText.h"
 #include "Handles.h"
 #include "Registry.h"
 #include "Status.h"
@@ -20,36 +21,12 @@ constexpr LONGLONG kTailBytes = 64 * 1024;
 constexpr size_t kMaxLogFiles = 64;
 constexpr size_t kShownErrors = 5;
 
-struct CFindTraits
-{
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::FindClose(h); }
-};
-using CFindHandle = Common::CUniqueResource<CFindTraits>;
-
 struct CErrorLine
 {
     std::wstring stamp; // "date,time": sorts in time order
     std::wstring file;
     std::wstring text;
 };
-
-std::vector<std::wstring> LogFiles(const std::wstring& logs)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data = {};
-    CFindHandle find(::FindFirstFileW((logs + L"\\*.log").c_str(), &data));
-    if (!find)
-        return names;
-    do
-    {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            names.emplace_back(data.cFileName);
-    } while (names.size() < kMaxLogFiles && ::FindNextFileW(find.Get(), &data));
-    return names;
-}
 
 // The last kTailBytes of a UTF-16LE file, whole lines only.
 bool ReadTail(const std::wstring& path, std::wstring& text)
@@ -111,20 +88,13 @@ bool IsRoutineEnd(const std::wstring& line)
 
 void CollectErrors(const std::wstring& file, const std::wstring& text, std::vector<CErrorLine>& errors)
 {
-    for (size_t start = 0; start < text.size();)
+    for (std::wstring& line : FileText::Lines(text))
     {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
         if (!line.empty() && line[0] == 0xFEFF)
             line.erase(0, 1);
         std::wstring stamp;
         if (IsErrorLine(line, stamp))
             errors.push_back({stamp, file, line});
-        start = end + 1;
     }
 }
 
@@ -141,7 +111,7 @@ CSection LogSection()
         return section;
     }
     const std::wstring logs = installPath + L"\\Logs";
-    const std::vector<std::wstring> files = LogFiles(logs);
+    const std::vector<std::wstring> files = FileText::FilesMatching(logs + L"\\*.log", kMaxLogFiles);
     std::vector<CErrorLine> errors;
     for (const std::wstring& file : files)
     {

@@ -7,17 +7,6 @@ namespace NetDevTest
 
 using TestEnv::BinDir;
 
-namespace
-{
-struct CFindTraits
-{
-    using Type = HANDLE;
-    static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static void Close(Type h) noexcept { ::FindClose(h); }
-};
-} // namespace
-
 std::string CJournalLine::Field(const std::string& key) const
 {
     const auto it = fields.find(key);
@@ -157,7 +146,7 @@ std::vector<std::wstring> CNetDevFixture::Copies() const
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data{};
-    Common::CUniqueResource<CFindTraits> find(::FindFirstFileW((Bin() + L"\\*.mod").c_str(), &data));
+    Common::CFindHandle find(::FindFirstFileW((Bin() + L"\\*.mod").c_str(), &data));
     if (!find)
         return names;
     do

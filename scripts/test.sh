@@ -28,15 +28,25 @@ run_leg() {
   log=$OUT/build-$arch/ctest.log
   rm -f "$OUT/build-$arch/robustness.tsv"
   ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 300 </dev/null | tee "$log" || status=$?
-  local counts
+  local counts failed=0 total=0 again=""
   counts=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\)$/\1 \2/p' "$log" | tail -1)
-  if [ -n "$counts" ]; then
-    set -- $counts
-    PASSED=$((PASSED + $2 - $1))
-    FAILED=$((FAILED + $1))
+  if [ -n "$counts" ]; then read -r failed total <<<"$counts"; fi
+  # Under load Wine now and then fails to start a test process at all. A few
+  # failed tests are run once more; those that pass then are named in the
+  # summary, not hidden. Many failures are a real break: no second run.
+  if [ "$status" != 0 ] && [ "$failed" -ge 1 ] && [ "$failed" -le 3 ]; then
+    again=$(awk '/^The following tests FAILED:/ { f = 1; next }
+                 f && /^[[:space:]]+[0-9]+ - / { sub(/^[[:space:]]+[0-9]+ - /, ""); sub(/ \([^)]*\)$/, ""); print }' "$log" |
+            paste -sd' ' -)
+    echo "== tests ($arch): running the $failed failed test(s) once more: $again"
+    if ctest --test-dir "$dir" --rerun-failed --output-on-failure --timeout 300 </dev/null | tee -a "$log"; then
+      status=0 failed=0
+    fi
   fi
+  PASSED=$((PASSED + total - failed))
+  FAILED=$((FAILED + failed))
   if [ "$status" = 0 ]; then
-    SUMMARY+=("$arch ($what): passed${counts:+, ${2} tests}")
+    SUMMARY+=("$arch ($what): passed${counts:+, $total tests}${again:+ (failed once, passed when run again: $again)}")
   else
     SUMMARY+=("$arch ($what): FAILED, ctest exited with status $status; see $log")
     rc=1
